@@ -16,6 +16,20 @@
 #define WINDOWED_DRIVER   GFX_AUTODETECT_WINDOWED
 #endif
 
+#ifdef ALLEGRO_WITH_XWINDOWS
+#include <unistd.h>
+#include <X11/Xlib.h>
+
+/* When the X server goes away, Xlib's default handler calls exit(), whose
+ * handlers include the library's shut-down; that waits for a lock which the
+ * interrupted pixel write still holds, and the process hangs. With the
+ * display gone there is nothing left to shut down: end at once. */
+static int display_lost(Display *)
+{
+	_exit(1);
+}
+#endif
+
 /* The X11 driver does not check sizes: zero aborts the process, negative
  * sizes "succeed" with nothing visible, and huge ones overflow its buffer
  * arithmetic. Sizes outside 1..MAX_SIDE are refused here instead, as a
@@ -40,6 +54,9 @@ int main(void)
 	 * everything after this would crash: report it as the display failure. */
 	if (install_allegro(SYSTEM_AUTODETECT, &errno, atexit) != 0)
 		return display_failed();
+#ifdef ALLEGRO_WITH_XWINDOWS
+	XSetIOErrorHandler(display_lost);
+#endif
 	set_config_file(SETTINGS_FILE);
 	install_keyboard();
 	install_mouse();

@@ -1,0 +1,90 @@
+// Faults of the surroundings rather than of the settings: no display, a
+// display that goes away, and settings files that are not plain files.
+#include <csignal>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "harness.h"
+
+namespace {
+
+struct Environment : OnXvfb {
+	// The run must come up with the defaults, a full-screen 640x480 display,
+	// end on a key, and leave the folder as it was.
+	void expect_default_run(uid_t user = 0)
+	{
+		const folder_state before = snapshot(dir);
+		run r(dir, env(), user);
+		Window w = wait_window(x.dpy, 640, 480);
+		ASSERT_NE(w, 0u) << r.output;
+		press_key(x.dpy, w, XK_q);
+		EXPECT_EQ(r.exit_status(10), 0);
+		EXPECT_EQ(r.output, "");
+		EXPECT_TRUE(snapshot(dir) == before) << "the run changed its folder";
+	}
+};
+
+TEST_F(Environment, WithoutAUsableDisplayItFailsCleanly)
+{
+	for (const char *display : { "DISPLAY", "DISPLAY=:4095", "DISPLAY=nosuchhost.invalid:0" }) {
+		SCOPED_TRACE(display);
+		run r(dir, { display, "PATH=/nonexistent" });
+		EXPECT_EQ(r.exit_status(20), 1) << "status " << r.status;
+		EXPECT_EQ(r.output.substr(0, r.output.find_last_not_of('\n') + 1), MESSAGE);
+	}
+}
+
+// Xlib ends the process when its server goes; the library's shut-down then
+// used to deadlock now and then, so this is tried a number of times.
+TEST_F(Environment, DisplayGoingAwayWhileDrawingEndsTheRun)
+{
+	for (int i = 0; i < 12; i++) {
+		SCOPED_TRACE("attempt " + std::to_string(i));
+		xserver doomed;
+		ASSERT_NE(doomed.dpy, nullptr);
+		settings_file(i % 2 ? "[screen]\nfullscreen = 0\n" : "");
+		run r(dir, { "DISPLAY=" + doomed.name });
+		ASSERT_NE(wait_window(doomed.dpy, 640, 480), 0u);
+		pause_ms(20 * i);
+		XCloseDisplay(doomed.dpy);
+		doomed.dpy = nullptr;
+		kill(doomed.pid, i % 3 ? SIGKILL : SIGTERM);
+		EXPECT_EQ(r.exit_status(10), 1) << (r.status == -1 ? "hung" : "killed by a signal");
+		EXPECT_EQ(r.output, "");
+	}
+}
+
+TEST_F(Environment, UnreadableSettingsFileIsNoSettingsFile)
+{
+	settings_file("[screen]\nfullscreen = 0\nscreenw = 300\n");
+	chmod((dir / "dotfall.ini").c_str(), 0);
+	chmod(dir.c_str(), 0755);
+	// Permissions do not stop root: run as nobody then.
+	expect_default_run(geteuid() == 0 ? 65534 : 0);
+}
+
+TEST_F(Environment, SettingsNameThatIsNoPlainFileIsNoSettingsFile)
+{
+	const fs::path ini = dir / "dotfall.ini";
+	ASSERT_EQ(mkdir(ini.c_str(), 0755), 0);
+	{
+		SCOPED_TRACE("a folder");
+		expect_default_run();
+	}
+	rmdir(ini.c_str());
+	ASSERT_EQ(mkfifo(ini.c_str(), 0644), 0);
+	{
+		SCOPED_TRACE("a FIFO with no writer");
+		expect_default_run();
+	}
+	unlink(ini.c_str());
+	ASSERT_EQ(symlink("/dev/zero", ini.c_str()), 0);
+	{
+		SCOPED_TRACE("a link to an endless device");
+		expect_default_run();
+	}
+}
+
+} // namespace

@@ -1,0 +1,261 @@
+// The end-to-end tests' shared harness: see harness.h.
+#include "harness.h"
+
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+
+const char MESSAGE[] = "Error setting graphics mode!";
+const int SCREEN_WIDTH = 1024, SCREEN_HEIGHT = 768;
+
+xserver::xserver()
+{
+	int fds[2];
+	if (pipe(fds) != 0)
+		return;
+	pid = fork();
+	if (pid == 0) {
+		prctl(PR_SET_PDEATHSIG, SIGTERM);   // no server outlives its test
+		close(fds[0]);
+		std::string fd = std::to_string(fds[1]);
+		std::string size = std::to_string(SCREEN_WIDTH) + "x" + std::to_string(SCREEN_HEIGHT) + "x24";
+		int null = open("/dev/null", O_WRONLY);
+		dup2(null, 1);
+		dup2(null, 2);
+		execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", size.c_str(),
+		       "-nolisten", "tcp", (char *)nullptr);
+		_exit(127);
+	}
+	close(fds[1]);
+	// Xvfb writes the number and then a newline, and gives up if the pipe
+	// closes in between: read up to the newline.
+	std::string number;
+	char c;
+	while (read(fds[0], &c, 1) == 1 && c != '\n')
+		number += c;
+	close(fds[0]);
+	if (!number.empty()) {
+		name = ":" + number;
+		dpy = XOpenDisplay(name.c_str());
+	}
+	// Windows come and go under the tests' feet; a request on one that has
+	// gone must not end the test process, as Xlib's default handler would.
+	XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+}
+
+xserver::~xserver()
+{
+	if (dpy)
+		XCloseDisplay(dpy);
+	if (pid > 0) {
+		kill(pid, SIGTERM);
+		waitpid(pid, nullptr, 0);
+	}
+}
+
+run::run(const fs::path &dir, const std::vector<std::string> &env, uid_t user)
+{
+	int fds[2];
+	if (pipe(fds) != 0)
+		return;
+	pid = fork();
+	if (pid == 0) {
+		dup2(fds[1], 1);
+		dup2(fds[1], 2);
+		close(fds[0]);
+		close(fds[1]);
+		if (chdir(dir.c_str()) != 0 || (user && (setgid(user) != 0 || setuid(user) != 0)))
+			_exit(127);
+		for (const std::string &e : env) {
+			size_t eq = e.find('=');
+			if (eq == std::string::npos)
+				unsetenv(e.c_str());
+			else
+				setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
+		}
+		execl(DOTFALL, DOTFALL, (char *)nullptr);
+		_exit(127);
+	}
+	close(fds[1]);
+	out = fds[0];
+	fcntl(out, F_SETFL, O_NONBLOCK);
+}
+
+run::~run()
+{
+	if (running()) {
+		kill(pid, SIGKILL);
+		waitpid(pid, nullptr, 0);
+	}
+	if (out >= 0)
+		close(out);
+}
+
+bool run::running()
+{
+	if (status != -1 || pid <= 0)
+		return false;
+	char buf[4096];
+	ssize_t n;
+	while ((n = read(out, buf, sizeof buf)) > 0)
+		output.append(buf, n);
+	if (waitpid(pid, &status, WNOHANG) == pid) {
+		while ((n = read(out, buf, sizeof buf)) > 0)
+			output.append(buf, n);
+		return false;
+	}
+	status = -1;
+	return true;
+}
+
+int run::exit_status(double seconds)
+{
+	wait_for(seconds, [&] { return !running(); });
+	return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+static bool has_class(Display *dpy, Window w, const char *name)
+{
+	XClassHint hint;
+	if (!XGetClassHint(dpy, w, &hint))
+		return false;
+	bool same = strcmp(hint.res_class, name) == 0;
+	XFree(hint.res_name);
+	XFree(hint.res_class);
+	return same;
+}
+
+Window find_window(Display *dpy, Window under, int width, int height, const char *cls)
+{
+	Window root, parent, *kids = nullptr, found = 0;
+	unsigned n = 0;
+	if (!XQueryTree(dpy, under, &root, &parent, &kids, &n))
+		return 0;
+	for (unsigned i = 0; i < n && !found; i++) {
+		XWindowAttributes a;
+		if (!XGetWindowAttributes(dpy, kids[i], &a) || a.map_state != IsViewable)
+			continue;
+		if (cls) {
+			if (has_class(dpy, kids[i], cls))
+				found = kids[i];
+			continue;
+		}
+		found = find_window(dpy, kids[i], width, height);
+		if (!found && a.width == width && a.height == height)
+			found = kids[i];
+	}
+	if (kids)
+		XFree(kids);
+	return found;
+}
+
+Window wait_window(Display *dpy, int width, int height, const char *cls)
+{
+	Window w = 0;
+	wait_for(10, [&] { return (w = find_window(dpy, DefaultRootWindow(dpy), width, height, cls)) != 0; });
+	return w;
+}
+
+Window top_level(Display *dpy, Window w)
+{
+	Window root, parent, *kids;
+	unsigned n;
+	while (XQueryTree(dpy, w, &root, &parent, &kids, &n) && parent != root) {
+		if (kids)
+			XFree(kids);
+		w = parent;
+	}
+	if (kids)
+		XFree(kids);
+	return w;
+}
+
+Window any_window(Display *dpy)
+{
+	Window root, parent, *kids = nullptr, found = 0;
+	unsigned n = 0;
+	if (!XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &kids, &n))
+		return 0;
+	for (unsigned i = 0; i < n && !found; i++) {
+		XWindowAttributes a;
+		if (XGetWindowAttributes(dpy, kids[i], &a) && a.map_state == IsViewable)
+			found = kids[i];
+	}
+	if (kids)
+		XFree(kids);
+	return found;
+}
+
+std::vector<uint32_t> grab(Display *dpy, Window w, int width, int height)
+{
+	std::vector<uint32_t> pixels;
+	XImage *img = XGetImage(dpy, w, 0, 0, width, height, AllPlanes, ZPixmap);
+	if (!img)
+		return pixels;
+	for (int y = 0; y < height; y++)
+		for (int x = 0; x < width; x++)
+			pixels.push_back(XGetPixel(img, x, y) & 0xffffff);
+	XDestroyImage(img);
+	return pixels;
+}
+
+void point_at(Display *dpy, Window w, int x, int y)
+{
+	int rx, ry;
+	Window child;
+	XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), x, y, &rx, &ry, &child);
+	XTestFakeMotionEvent(dpy, DefaultScreen(dpy), rx, ry, 0);
+	XSync(dpy, False);
+}
+
+void press_key(Display *dpy, Window over, KeySym sym)
+{
+	point_at(dpy, over, 0, 0);
+	KeyCode code = XKeysymToKeycode(dpy, sym);
+	XTestFakeKeyEvent(dpy, code, True, 0);
+	XSync(dpy, False);
+	pause_ms(20);
+	XTestFakeKeyEvent(dpy, code, False, 0);
+	XSync(dpy, False);
+}
+
+folder_state snapshot(const fs::path &dir)
+{
+	folder_state s;
+	for (auto &e : fs::directory_iterator(dir)) {
+		std::string name = e.path().filename();
+		s.files[name] = { e.is_regular_file() ? e.file_size() : 0, e.last_write_time() };
+		if (e.is_regular_file()) {
+			std::ifstream in(e.path(), std::ios::binary);
+			s.bytes[name].assign(std::istreambuf_iterator<char>(in), {});
+		}
+	}
+	return s;
+}
+
+void OnXvfb::SetUp()
+{
+	ASSERT_NE(x.dpy, nullptr) << "Xvfb did not start";
+	char tmpl[] = "/tmp/dotfall-test-XXXXXX";
+	ASSERT_NE(mkdtemp(tmpl), nullptr);
+	dir = tmpl;
+}
+
+void OnXvfb::TearDown() { fs::remove_all(dir); }
+
+void OnXvfb::settings_file(const std::string &text)
+{
+	std::ofstream(dir / "dotfall.ini", std::ios::binary) << text;
+}
+
+std::vector<std::string> OnXvfb::env(std::vector<std::string> more)
+{
+	more.insert(more.begin(), "DISPLAY=" + x.name);
+	return more;
+}

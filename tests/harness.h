@@ -1,0 +1,101 @@
+// What the end-to-end tests share: a private X server, a run of the built
+// dotfall in a folder of its own, and the X requests that find its window,
+// read it back and send it real input.
+#ifndef DOTFALL_TESTS_HARNESS_H
+#define DOTFALL_TESTS_HARNESS_H
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+#include <vector>
+#include <gtest/gtest.h>
+// Xlib defines macros (None, Bool, Status) that gtest must not see.
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+namespace fs = std::filesystem;
+
+extern const char MESSAGE[];
+extern const int SCREEN_WIDTH, SCREEN_HEIGHT;
+
+inline void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// Waits for a condition, checking every 20 ms, for at most `seconds`.
+template <typename F>
+bool wait_for(double seconds, F done)
+{
+	auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+	while (!done()) {
+		if (std::chrono::steady_clock::now() > end)
+			return false;
+		pause_ms(20);
+	}
+	return true;
+}
+
+// A private X server on a free display number, for one test.
+struct xserver {
+	pid_t pid = -1;
+	std::string name;
+	Display *dpy = nullptr;
+
+	xserver();
+	~xserver();
+};
+
+// A run of dotfall in a folder, its standard output and error gathered from
+// one pipe. env: NAME=VALUE to set, or NAME alone to unset. A nonzero user
+// runs it as that user (and group of the same number), when we may.
+struct run {
+	pid_t pid = -1;
+	int out = -1;
+	std::string output;
+	int status = -1;
+
+	run(const fs::path &dir, const std::vector<std::string> &env, uid_t user = 0);
+	~run();
+	bool running();
+	// The exit status, or -1 after a signal or no exit within `seconds`.
+	int exit_status(double seconds);
+};
+
+// The deepest viewable window of the given size below `under`; or, with a
+// class name, the viewable top-level window of that class.
+Window find_window(Display *dpy, Window under, int width, int height, const char *cls = nullptr);
+Window wait_window(Display *dpy, int width, int height, const char *cls = nullptr);
+Window top_level(Display *dpy, Window w);
+// Any viewable top-level window, or 0.
+Window any_window(Display *dpy);
+
+// The window's pixels as 0xRRGGBB, row by row.
+std::vector<uint32_t> grab(Display *dpy, Window w, int width, int height);
+void point_at(Display *dpy, Window w, int x, int y);
+// Moves the pointer over `over` (with no window manager the focus follows
+// it) and presses and releases a key.
+void press_key(Display *dpy, Window over, KeySym sym);
+
+// A folder's files with their sizes, times and bytes.
+struct folder_state {
+	std::map<std::string, std::pair<uintmax_t, fs::file_time_type>> files;
+	std::map<std::string, std::string> bytes;
+	bool operator==(const folder_state &o) const { return files == o.files && bytes == o.bytes; }
+};
+folder_state snapshot(const fs::path &dir);
+
+// A test with its own X server and an empty folder to run dotfall in.
+struct OnXvfb : ::testing::Test {
+	xserver x;
+	fs::path dir;
+
+	void SetUp() override;
+	void TearDown() override;
+	void settings_file(const std::string &text);
+	// DISPLAY for this test's server, then `more`.
+	std::vector<std::string> env(std::vector<std::string> more = {});
+};
+
+#endif
