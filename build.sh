@@ -1,7 +1,7 @@
 #!/bin/sh
 # Sets up a Debian or Ubuntu machine for dotfall and builds it, then either
-# runs it on your display (./build.sh run) or runs the test suite on a
-# private X server (./build.sh test).
+# runs it on your display (./build.sh run) or runs the test suite on private
+# X servers (./build.sh test).
 set -eu
 cd "$(dirname "$0")"
 
@@ -24,12 +24,16 @@ if [ -n "$missing" ]; then
 	DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y $missing
 fi
 
-tests=OFF
-[ "$1" = test ] && tests=ON
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=$tests
-cmake --build build -j "$(nproc)"
-
 if [ "$1" = run ]; then
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+	cmake --build build -j "$(nproc)"
 	exec build/dotfall
 fi
-ctest --test-dir build --output-on-failure -j "$(nproc)"
+
+# The tests run twice: on the release build, and on a build with the address
+# and undefined-behaviour sanitizers, where any report fails a test.
+for preset in release sanitize; do
+	cmake --preset $preset
+	cmake --build --preset $preset -j "$(nproc)"
+	ctest --preset $preset -j "$(nproc)"
+done

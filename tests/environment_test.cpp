@@ -13,10 +13,10 @@ namespace {
 struct Environment : OnXvfb {
 	// The run must come up with the defaults, a full-screen 640x480 display,
 	// end on a key, and leave the folder as it was.
-	void expect_default_run(uid_t user = 0)
+	void expect_default_run(uid_t user = 0, const std::string &program = DOTFALL)
 	{
 		const folder_state before = snapshot(dir);
-		run r(dir, env(), user);
+		run r(dir, env(), user, program);
 		Window w = wait_window(x.dpy, 640, 480);
 		ASSERT_NE(w, 0u) << r.output;
 		press_key(x.dpy, w, XK_q);
@@ -60,9 +60,19 @@ TEST_F(Environment, UnreadableSettingsFileIsNoSettingsFile)
 {
 	settings_file("[screen]\nfullscreen = 0\nscreenw = 300\n");
 	chmod((dir / "dotfall.ini").c_str(), 0);
+	if (geteuid() != 0) {
+		expect_default_run();
+		return;
+	}
+	// Permissions do not stop root: run as nobody then, from a copy of the
+	// program in a folder that nobody can reach.
+	const fs::path bin = dir.string() + "-bin";
+	fs::create_directory(bin);
+	fs::copy_file(DOTFALL, bin / "dotfall");
+	chmod(bin.c_str(), 0755);
 	chmod(dir.c_str(), 0755);
-	// Permissions do not stop root: run as nobody then.
-	expect_default_run(geteuid() == 0 ? 65534 : 0);
+	expect_default_run(65534, bin / "dotfall");
+	fs::remove_all(bin);
 }
 
 TEST_F(Environment, SettingsNameThatIsNoPlainFileIsNoSettingsFile)

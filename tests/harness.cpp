@@ -59,7 +59,8 @@ xserver::~xserver()
 	}
 }
 
-run::run(const fs::path &dir, const std::vector<std::string> &env, uid_t user)
+run::run(const fs::path &dir, const std::vector<std::string> &env, uid_t user,
+         const std::string &program)
 {
 	int fds[2];
 	if (pipe(fds) != 0)
@@ -79,7 +80,7 @@ run::run(const fs::path &dir, const std::vector<std::string> &env, uid_t user)
 			else
 				setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
 		}
-		execl(DOTFALL, DOTFALL, (char *)nullptr);
+		execl(program.c_str(), program.c_str(), (char *)nullptr);
 		_exit(127);
 	}
 	close(fds[1]);

@@ -49,14 +49,15 @@ struct xserver {
 
 // A run of dotfall in a folder, its standard output and error gathered from
 // one pipe. env: NAME=VALUE to set, or NAME alone to unset. A nonzero user
-// runs it as that user (and group of the same number), when we may.
+// runs it as that user (and group of the same number), from `program`.
 struct run {
 	pid_t pid = -1;
 	int out = -1;
 	std::string output;
 	int status = -1;
 
-	run(const fs::path &dir, const std::vector<std::string> &env, uid_t user = 0);
+	run(const fs::path &dir, const std::vector<std::string> &env, uid_t user = 0,
+	    const std::string &program = DOTFALL);
 	~run();
 	bool running();
 	// The exit status, or -1 after a signal or no exit within `seconds`.
