@@ -50,6 +50,12 @@ int main(void)
 
 	srand((unsigned)time(NULL));
 
+	/* The library reads text, the settings file included, as UTF-8 by
+	 * default, and its decoder loops forever on some malformed bytes (the
+	 * six-byte form FD 9F A5 8B BB B8, for one). The file holds only numbers
+	 * and names: plain 8-bit text it is, set before the library starts. */
+	set_uformat(U_ASCII);
+
 	/* Without a usable display the library's drivers are missing and
 	 * everything after this would crash: report it as the display failure. */
 	if (install_allegro(SYSTEM_AUTODETECT, &errno, atexit) != 0)
