@@ -1,17 +1,17 @@
 #!/bin/sh
-# Sets up a Debian or Ubuntu machine for dotfall and builds it, then either
-# runs it on your display (./build.sh run) or runs the test suite on private
-# X servers (./build.sh test).
+# Sets up a Debian or Ubuntu machine for dotfall and builds it, then runs it
+# on your display (./build.sh run), runs the test suite on private X servers
+# (./build.sh test), or measures its speed (./build.sh bench).
 set -eu
 cd "$(dirname "$0")"
 
 case "${1:-}" in
-run|test) ;;
-*) echo "usage: $0 run|test" >&2; exit 2 ;;
+run|test|bench) ;;
+*) echo "usage: $0 run|test|bench" >&2; exit 2 ;;
 esac
 
 packages="g++ cmake make pkg-config liballegro4-dev x11-utils"
-[ "$1" = test ] && packages="$packages libgtest-dev libx11-dev libxtst-dev xvfb"
+[ "$1" = run ] || packages="$packages libgtest-dev libbenchmark-dev libx11-dev libxtst-dev xvfb"
 
 missing=
 for p in $packages; do
@@ -28,6 +28,12 @@ if [ "$1" = run ]; then
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 	cmake --build build -j "$(nproc)"
 	exec build/dotfall
+fi
+
+if [ "$1" = bench ]; then
+	cmake --preset release
+	cmake --build --preset release -j "$(nproc)"
+	exec build/bench/dotfall_bench
 fi
 
 # The tests run twice: on the release build, and on a build with the address

@@ -1,6 +1,5 @@
 // The built program, run for real: its own X server (Xvfb), real key and
 // pointer events (XTest), and the picture read back from its window.
-#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -9,47 +8,6 @@
 #include <X11/extensions/XTest.h>
 
 namespace {
-
-// Where the chaos game can go from `start` with these points, worked out by
-// a search over positions rather than by playing it: every position
-// reachable at all, and the ones it keeps coming back to.
-struct figure {
-	int width, height;
-	std::vector<bool> reachable, recurrent;   // over the display, row by row
-};
-
-figure chaos_figure(int width, int height, const int (&pts)[3][2])
-{
-	int x0 = width / 2, x1 = width / 2, y0 = height / 2, y1 = height / 2;
-	for (auto &p : pts) {
-		x0 = std::min(x0, p[0]), x1 = std::max(x1, p[0]);
-		y0 = std::min(y0, p[1]), y1 = std::max(y1, p[1]);
-	}
-	const int bw = x1 - x0 + 1, bh = y1 - y0 + 1;   // every position stays in this box
-	std::vector<bool> now(bw * bh), seen(bw * bh);
-	now[(height / 2 - y0) * bw + width / 2 - x0] = true;
-	for (int step = 0; step < 200; step++) {
-		std::vector<bool> next(bw * bh);
-		for (int i = 0; i < bw * bh; i++)
-			if (now[i])
-				for (auto &p : pts)
-					next[((i / bw + y0 + p[1]) / 2 - y0) * bw + (i % bw + x0 + p[0]) / 2 - x0] = true;
-		bool settled = next == now;
-		now = next;
-		for (int i = 0; i < bw * bh; i++)
-			seen[i] = seen[i] || now[i];
-		if (settled)
-			break;
-	}
-	figure f{ width, height, std::vector<bool>(width * height), std::vector<bool>(width * height) };
-	for (int y = 0; y < height; y++)
-		for (int x = 0; x < width; x++)
-			if (x >= x0 && x <= x1 && y >= y0 && y <= y1) {
-				f.reachable[y * width + x] = seen[(y - y0) * bw + x - x0];
-				f.recurrent[y * width + x] = now[(y - y0) * bw + x - x0];
-			}
-	return f;
-}
 
 struct Dotfall : OnXvfb {
 	// Runs dotfall and checks that it draws exactly the chaos-game figure of

@@ -1,11 +1,13 @@
 // The end-to-end tests' shared harness: see harness.h.
 #include "harness.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <X11/Xutil.h>
@@ -102,13 +104,17 @@ bool run::running()
 {
 	if (status != -1 || pid <= 0)
 		return false;
-	char buf[4096];
-	ssize_t n;
-	while ((n = read(out, buf, sizeof buf)) > 0)
-		output.append(buf, n);
-	if (waitpid(pid, &status, WNOHANG) == pid) {
+	auto drain = [&] {
+		char buf[4096];
+		ssize_t n;
 		while ((n = read(out, buf, sizeof buf)) > 0)
 			output.append(buf, n);
+	};
+	drain();
+	struct rusage usage;
+	if (wait4(pid, &status, WNOHANG, &usage) == pid) {
+		peak_kb = usage.ru_maxrss;
+		drain();
 		return false;
 	}
 	status = -1;
@@ -224,6 +230,39 @@ void press_key(Display *dpy, Window over, KeySym sym)
 	pause_ms(20);
 	XTestFakeKeyEvent(dpy, code, False, 0);
 	XSync(dpy, False);
+}
+
+figure chaos_figure(int width, int height, const int (&pts)[3][2])
+{
+	int x0 = width / 2, x1 = width / 2, y0 = height / 2, y1 = height / 2;
+	for (auto &p : pts) {
+		x0 = std::min(x0, p[0]), x1 = std::max(x1, p[0]);
+		y0 = std::min(y0, p[1]), y1 = std::max(y1, p[1]);
+	}
+	const int bw = x1 - x0 + 1, bh = y1 - y0 + 1;   // every position stays in this box
+	std::vector<bool> now(bw * bh), seen(bw * bh);
+	now[(height / 2 - y0) * bw + width / 2 - x0] = true;
+	for (int step = 0; step < 200; step++) {
+		std::vector<bool> next(bw * bh);
+		for (int i = 0; i < bw * bh; i++)
+			if (now[i])
+				for (auto &p : pts)
+					next[((i / bw + y0 + p[1]) / 2 - y0) * bw + (i % bw + x0 + p[0]) / 2 - x0] = true;
+		bool settled = next == now;
+		now = next;
+		for (int i = 0; i < bw * bh; i++)
+			seen[i] = seen[i] || now[i];
+		if (settled)
+			break;
+	}
+	figure f{ width, height, std::vector<bool>(width * height), std::vector<bool>(width * height) };
+	for (int y = 0; y < height; y++)
+		for (int x = 0; x < width; x++)
+			if (x >= x0 && x <= x1 && y >= y0 && y <= y1) {
+				f.reachable[y * width + x] = seen[(y - y0) * bw + x - x0];
+				f.recurrent[y * width + x] = now[(y - y0) * bw + x - x0];
+			}
+	return f;
 }
 
 folder_state snapshot(const fs::path &dir)

@@ -55,6 +55,7 @@ struct run {
 	int out = -1;
 	std::string output;
 	int status = -1;
+	long peak_kb = 0;   // its peak resident memory, once it has ended
 
 	run(const fs::path &dir, const std::vector<std::string> &env, uid_t user = 0,
 	    const std::string &program = DOTFALL);
@@ -78,6 +79,15 @@ void point_at(Display *dpy, Window w, int x, int y);
 // Moves the pointer over `over` (with no window manager the focus follows
 // it) and presses and releases a key.
 void press_key(Display *dpy, Window over, KeySym sym);
+
+// Where the chaos game can go from `start` with these points, worked out by
+// a search over positions rather than by playing it: every position
+// reachable at all, and the ones it keeps coming back to.
+struct figure {
+	int width, height;
+	std::vector<bool> reachable, recurrent;   // over the display, row by row
+};
+figure chaos_figure(int width, int height, const int (&pts)[3][2]);
 
 // A folder's files with their sizes, times and bytes.
 struct folder_state {
