@@ -86,6 +86,14 @@ TEST_F(Dotfall, SettingsFileSetsPointsAndColours)
 	expect_figure(300, 200, { { 150, -40 }, { -60, 260 }, { 360, 190 } }, 0xff82ff, 0x004100, false);
 }
 
+TEST_F(Dotfall, ExampleSettingsFileDrawsWhatItSays)
+{
+	fs::copy_file(EXAMPLE_SETTINGS, dir / "dotfall.ini");
+	// An 800x600 window, the tip lifted to (400, -100), red (63, 10, 10) on
+	// dark blue (0, 0, 20): 10 shows as 0x28 and 20 as 0x51.
+	expect_figure(800, 600, { { 400, -100 }, { 0, 600 }, { 800, 600 } }, 0xff2828, 0x000051, false);
+}
+
 TEST_F(Dotfall, PointerAndCloseButtonDoNotEndTheRunButAKeyDoes)
 {
 	settings_file("[screen]\nfullscreen = 0\n");

@@ -1,0 +1,48 @@
+#!/bin/sh
+# The installed layout, the manual page and the Debian package, from a
+# build folder (the first argument).
+set -eu
+build=$1
+dest=$(mktemp -d)
+trap 'rm -rf "$dest"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+DESTDIR="$dest" cmake --install "$build" --prefix /usr >/dev/null
+expected="usr/bin/dotfall
+usr/share/applications/dotfall.desktop
+usr/share/doc/dotfall/changelog.gz
+usr/share/doc/dotfall/copyright
+usr/share/doc/dotfall/examples/dotfall.ini
+usr/share/icons/hicolor/128x128/apps/dotfall.png
+usr/share/icons/hicolor/48x48/apps/dotfall.png
+usr/share/man/man6/dotfall.6.gz"
+actual=$(cd "$dest" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+[ "$actual" = "$expected" ] || fail "installed files differ:
+$actual"
+[ -x "$dest/usr/bin/dotfall" ] || fail "dotfall is not executable"
+
+# The manual renders without a single warning from groff.
+warnings=$(zcat "$dest/usr/share/man/man6/dotfall.6.gz" | groff -man -ww -z -Tutf8 2>&1)
+[ -z "$warnings" ] || fail "the manual page: $warnings"
+zcat "$dest/usr/share/man/man6/dotfall.6.gz" | groff -man -Tutf8 2>/dev/null | grep -q "foreground_color_r" ||
+	fail "the manual page lacks the settings keys"
+
+desktop-file-validate "$dest/usr/share/applications/dotfall.desktop" || fail "the desktop entry"
+grep -qx "Exec=dotfall" "$dest/usr/share/applications/dotfall.desktop" || fail "the desktop entry's command"
+
+# Each icon is a PNG of the size its folder says.
+for size in 48 128; do
+	png="$dest/usr/share/icons/hicolor/${size}x$size/apps/dotfall.png"
+	head -c 8 "$png" | od -An -tx1 | grep -q "89 50 4e 47 0d 0a 1a 0a" || fail "$png is no PNG"
+	dims=$(od -An -tu1 -j16 -N8 "$png" | tr -s ' ')
+	[ "$dims" = " 0 0 0 $size 0 0 0 $size" ] || fail "$png is not $size by $size:$dims"
+done
+
+# The Debian package holds the same files and depends on the library.
+(cd "$build" && cpack -G DEB >/dev/null)
+deb=$(ls "$build"/dotfall_*.deb)
+dpkg-deb -f "$deb" Depends | grep -q "liballegro4.4" || fail "the package does not depend on the library"
+packed=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | LC_ALL=C sort)
+[ "$packed" = "$expected" ] || fail "packaged files differ:
+$packed"
+echo "install layout, manual page, desktop entry, icons and package: ok"

@@ -1,0 +1,54 @@
+#!/bin/sh
+# Draws the project's pictures with dotfall itself, under a private Xvfb, and
+# saves its window: the README's screenshot (data/screenshot.png) and the
+# application icon at 48 and 128 pixels (data/icons/). Run it again whenever
+# the picture changes. Needs a built dotfall (./build.sh test or run).
+set -eu
+cd "$(dirname "$0")/.."
+top=$(pwd)
+dotfall="$top/build/dotfall"
+[ -x "$dotfall" ] || { echo "build dotfall first: ./build.sh test" >&2; exit 1; }
+
+need=
+for p in xvfb imagemagick x11-utils xdotool; do
+	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || need="$need $p"
+done
+if [ -n "$need" ]; then
+	sudo=
+	[ "$(id -u)" -eq 0 ] || sudo=sudo
+	$sudo apt-get update
+	DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y $need
+fi
+
+work=$(mktemp -d)
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
+while [ ! -s "$work/display" ]; do sleep 0.1; done
+export DISPLAY=":$(cat "$work/display")"
+
+# snap OUT WIDTH HEIGHT [SETTINGS...]: a window of that size, drawn for a
+# second, saved as OUT.
+snap() {
+	out=$1 w=$2 h=$3
+	shift 3
+	printf '[screen]\nfullscreen = 0\nscreenw = %s\nscreenh = %s\n' "$w" "$h" >"$work/dotfall.ini"
+	for line in "$@"; do printf '%s\n' "$line" >>"$work/dotfall.ini"; done
+	(cd "$work" && exec "$dotfall") &
+	pid=$!
+	sleep 1
+	win=$(xdotool search --class allegro | head -n 1)
+	import -window "$win" "$out"
+	xdotool mousemove 1 1 key space
+	wait $pid
+	echo "saved $out"
+}
+
+mkdir -p data/icons
+snap data/screenshot.png 640 480
+for size in 48 128; do
+	snap "data/icons/dotfall-$size.png" "$size" "$size" "[colors]" \
+		"foreground_color_r = 63" "foreground_color_g = 44" "foreground_color_b = 8" \
+		"background_color_r = 6" "background_color_g = 6" "background_color_b = 16"
+done
