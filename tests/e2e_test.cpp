@@ -51,14 +51,6 @@ struct Dotfall : OnXvfb {
 		EXPECT_EQ(r.output, "");
 		EXPECT_TRUE(snapshot(dir) == before) << "the run changed its folder";
 	}
-
-	// Runs dotfall and checks that it ends with the display failure.
-	void expect_failure(std::vector<std::string> vars)
-	{
-		run r(dir, vars);
-		EXPECT_EQ(r.exit_status(10), 1) << "status " << r.status;
-		EXPECT_EQ(r.output.substr(0, r.output.find_last_not_of('\n') + 1), MESSAGE);
-	}
 };
 
 const uint32_t WHITE = 0xffffff, BLACK = 0;

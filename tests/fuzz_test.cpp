@@ -175,11 +175,10 @@ struct Fuzz : OnXvfb {
 		int status = r.exit_status(3);
 		(shown ? drew : refused)++;
 
-		std::string message = r.output.substr(0, r.output.find_last_not_of("\r\n") + 1);
 		std::string why;
 		if (status == 0 && (!shown || !r.output.empty()))
 			why = shown ? "output after a key: " + r.output : "status 0 without a key";
-		else if (status == 1 && (shown || message != MESSAGE))
+		else if (status == 1 && (shown || trimmed(r.output) != MESSAGE))
 			why = shown ? "status 1 after showing a display" : "status 1 with output: " + r.output;
 		else if (status != 0 && status != 1)
 			why = r.status == -1 ? "no exit (hang)"

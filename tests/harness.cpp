@@ -265,6 +265,11 @@ figure chaos_figure(int width, int height, const int (&pts)[3][2])
 	return f;
 }
 
+std::string trimmed(const std::string &output)
+{
+	return output.substr(0, output.find_last_not_of("\r\n") + 1);
+}
+
 folder_state snapshot(const fs::path &dir)
 {
 	folder_state s;
@@ -292,6 +297,13 @@ void OnXvfb::TearDown() { fs::remove_all(dir); }
 void OnXvfb::settings_file(const std::string &text)
 {
 	std::ofstream(dir / "dotfall.ini", std::ios::binary) << text;
+}
+
+void OnXvfb::expect_failure(const std::vector<std::string> &vars)
+{
+	run r(dir, vars);
+	EXPECT_EQ(r.exit_status(20), 1) << "status " << r.status;
+	EXPECT_EQ(trimmed(r.output), MESSAGE);
 }
 
 std::vector<std::string> OnXvfb::env(std::vector<std::string> more)

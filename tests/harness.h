@@ -89,6 +89,9 @@ struct figure {
 };
 figure chaos_figure(int width, int height, const int (&pts)[3][2]);
 
+// Output without its line ends, as the message is shown on a terminal.
+std::string trimmed(const std::string &output);
+
 // A folder's files with their sizes, times and bytes.
 struct folder_state {
 	std::map<std::string, std::pair<uintmax_t, fs::file_time_type>> files;
@@ -105,6 +108,9 @@ struct OnXvfb : ::testing::Test {
 	void SetUp() override;
 	void TearDown() override;
 	void settings_file(const std::string &text);
+	// Runs dotfall with these variables and checks that it ends with the
+	// display failure: status 1 and the one message, nothing else.
+	void expect_failure(const std::vector<std::string> &vars);
 	// DISPLAY for this test's server, then `more`.
 	std::vector<std::string> env(std::vector<std::string> more = {});
 };
