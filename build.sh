@@ -14,16 +14,7 @@ packages="g++ cmake make pkg-config liballegro4-dev x11-utils"
 [ "$1" = run ] || packages="$packages libgtest-dev libbenchmark-dev libx11-dev libxtst-dev xvfb"
 [ "$1" = test ] && packages="$packages groff-base desktop-file-utils dpkg-dev"
 
-missing=
-for p in $packages; do
-	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-	sudo=
-	[ "$(id -u)" -eq 0 ] || sudo=sudo
-	$sudo apt-get update
-	DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y $missing
-fi
+tools/install-packages.sh $packages
 
 if [ "$1" = run ]; then
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF

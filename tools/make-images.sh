@@ -9,16 +9,7 @@ top=$(pwd)
 dotfall="$top/build/dotfall"
 [ -x "$dotfall" ] || { echo "build dotfall first: ./build.sh test" >&2; exit 1; }
 
-need=
-for p in xvfb imagemagick x11-utils xdotool; do
-	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || need="$need $p"
-done
-if [ -n "$need" ]; then
-	sudo=
-	[ "$(id -u)" -eq 0 ] || sudo=sudo
-	$sudo apt-get update
-	DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y $need
-fi
+tools/install-packages.sh xvfb imagemagick x11-utils xdotool
 
 work=$(mktemp -d)
 exec 3>"$work/display"
