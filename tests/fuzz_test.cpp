@@ -3,7 +3,7 @@
 // we send, with nothing printed, or status 1 with the one failure message and
 // nothing shown. And the folder, settings file included, stays as it was.
 //
-// FUZZ_CASES (default 100) cases run from seed FUZZ_SEED (default 1); a
+// FUZZ_CASES (default 300) cases run from seed FUZZ_SEED (default 1); a
 // failing file is kept as FUZZ_FINDINGS/seed-N.ini (default
 // ./fuzz-findings). Files kept in tests/fuzz-findings are replayed every run.
 #include <cctype>
@@ -194,7 +194,7 @@ TEST_F(Fuzz, RandomSettingsFilesEndCleanly)
 {
 	const char *cases = getenv("FUZZ_CASES"), *seed = getenv("FUZZ_SEED");
 	const char *keep = getenv("FUZZ_FINDINGS");
-	const int n = cases ? atoi(cases) : 100;
+	const int n = cases ? atoi(cases) : 300;
 	const uint32_t first = seed ? strtoul(seed, nullptr, 0) : 1;
 	int failed = 0;
 	for (uint32_t s = first; s < first + n; s++) {
