@@ -255,7 +255,7 @@ figure chaos_figure(int width, int height, const int (&pts)[3][2])
 		if (settled)
 			break;
 	}
-	figure f{ width, height, std::vector<bool>(width * height), std::vector<bool>(width * height) };
+	figure f{ std::vector<bool>(width * height), std::vector<bool>(width * height) };
 	for (int y = 0; y < height; y++)
 		for (int x = 0; x < width; x++)
 			if (x >= x0 && x <= x1 && y >= y0 && y <= y1) {

@@ -84,7 +84,6 @@ void press_key(Display *dpy, Window over, KeySym sym);
 // a search over positions rather than by playing it: every position
 // reachable at all, and the ones it keeps coming back to.
 struct figure {
-	int width, height;
 	std::vector<bool> reachable, recurrent;   // over the display, row by row
 };
 figure chaos_figure(int width, int height, const int (&pts)[3][2]);
