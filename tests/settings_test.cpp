@@ -12,7 +12,9 @@
 namespace {
 
 struct SettingsFile : ::testing::Test {
-	std::string path = ::testing::TempDir() + "dotfall_settings_test.ini";
+	// One file a test: ctest runs the tests side by side.
+	std::string path = ::testing::TempDir() + "dotfall_" +
+	                   ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini";
 
 	static void SetUpTestSuite() { ASSERT_EQ(install_allegro(SYSTEM_NONE, &errno, atexit), 0); }
 	void TearDown() override { std::remove(path.c_str()); }
