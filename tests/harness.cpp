@@ -303,7 +303,7 @@ void OnXvfb::expect_failure(const std::vector<std::string> &vars)
 {
 	run r(dir, vars);
 	EXPECT_EQ(r.exit_status(20), 1) << "status " << r.status;
-	EXPECT_EQ(trimmed(r.output), MESSAGE);
+	EXPECT_EQ(r.output, std::string(MESSAGE) + "\n");
 }
 
 std::vector<std::string> OnXvfb::env(std::vector<std::string> more)

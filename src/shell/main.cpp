@@ -38,7 +38,14 @@ static int display_lost(Display *)
 
 static int display_failed(void)
 {
-	allegro_message("Error setting graphics mode!");
+	/* With no system driver (no display at all) the library prints the text
+	 * exactly as given; its X driver ends the line itself. End it here too,
+	 * so the message is one whole line on standard output either way. A
+	 * message box still gets the text alone. */
+	if (!system_driver)
+		allegro_message("Error setting graphics mode!\n");
+	else
+		allegro_message("Error setting graphics mode!");
 	allegro_exit();
 	return 1;
 }
