@@ -3,7 +3,9 @@
 # on your display (./build.sh run), runs the test suite on private X servers
 # (./build.sh test), or measures its speed (./build.sh bench).
 set -eu
+caller=$(pwd)
 cd "$(dirname "$0")"
+project=$(pwd)
 
 case "${1:-}" in
 run|test|bench) ;;
@@ -19,7 +21,9 @@ tools/install-packages.sh $packages
 if [ "$1" = run ]; then
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 	cmake --build build -j "$(nproc)"
-	exec build/dotfall
+	# dotfall reads dotfall.ini from the folder it starts in: the caller's.
+	cd "$caller"
+	exec "$project/build/dotfall"
 fi
 
 if [ "$1" = bench ]; then
