@@ -34,6 +34,10 @@ const std::vector<section> SECTIONS = {
 	{ "system", { "system", "keyboard", "language", "disable_screensaver", "menu_opening_delay" } },
 	{ "mouse", { "mouse", "num_buttons", "emulate_three", "mouse_accel_factor" } },
 	{ "keyboard", { "keyboard", "key_led_flag", "accent1", "switch_key" } },
+	// Its X key map, whose values index its key tables; keycode65 is the
+	// space bar that ends each run here.
+	{ "xkeymap", { "keycode65", "KEYCODE65", "keycode065", "keycode9", "keycode8", "keycode255",
+	               "keycode0", "keycode256" } },
 };
 
 const char *const VALUES[] = {
@@ -42,6 +46,7 @@ const char *const VALUES[] = {
 	"2147483648", "-2147483649", "4294967296", "99999999999", "-99999999999",
 	"0x1F", "0x7fffffff", "-0x80000000", "0xffffffff", "017", "08", "0x", "+5", "1e9",
 	"abc", "", "12abc", " 7 ", "XWIN", "XWFS", "NONE", "us", "en", "# comment",
+	"93", "114", "115", "126", "127", "128", "50000", "100000000",
 };
 
 struct generator {
@@ -101,6 +106,12 @@ struct generator {
 				                : std::to_string(below(i == 1 ? 1200 : 64) - (i == 1 ? 200 : 0));
 				lines.push_back(std::string(key) + " = " + v);
 			}
+		}
+		if (chance(30)) {   // a key map, which the mutations below may break up
+			lines.push_back("[xkeymap]");
+			for (int n = 1 + below(3); n > 0; n--)
+				lines.push_back(std::string(SECTIONS.back().keys[below(8)]) + " = " +
+				                (chance(50) ? std::to_string(below(300)) : value()));
 		}
 		for (int n = 1 + below(6); n > 0; n--) {
 			size_t at = below(lines.size() + 1);
