@@ -167,22 +167,21 @@ struct Fuzz : OnXvfb {
 		const folder_state before = snapshot(dir);
 		run r(dir, env({ "PATH=/nonexistent" }));   // no message box to wait on
 		bool shown = false;
-		int keys = 0;
-		// Up to 30 s to come up (a 16384x16384 display takes a while), then
-		// a key every 2 s, three at most.
+		// A key every 2 s once a window shows, up to 60 s in all: a display
+		// of thousands of pixels a side takes a while to come up, and each
+		// colour set converts all of it again before the key is seen.
 		auto step = [&] {
 			if (!r.running())
 				return true;
 			Window w = any_window(x.dpy);
 			shown = shown || w;
-			if (w && keys < 3) {
+			if (w) {
 				press_key(x.dpy, w, XK_space);
-				keys++;
 				wait_for(2, [&] { return !r.running(); });
 			}
-			return !r.running() || keys == 3;
+			return !r.running();
 		};
-		wait_for(30, step);
+		wait_for(60, step);
 		int status = r.exit_status(3);
 		(shown ? drew : refused)++;
 
