@@ -17,7 +17,7 @@ int main(void)
 	set_uformat(U_ASCII);
 	if (install_allegro(SYSTEM_AUTODETECT, &errno, atexit) != 0)
 		return 1;
-	set_config_file(SETTINGS_FILE);
+	load_settings_file(SETTINGS_FILE);
 	install_keyboard();
 	install_mouse();
 	read_screen_settings(&s);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "harness.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -91,6 +92,13 @@ TEST_F(Environment, SettingsNameThatIsNoPlainFileIsNoSettingsFile)
 	ASSERT_EQ(symlink("/dev/zero", ini.c_str()), 0);
 	{
 		SCOPED_TRACE("a link to an endless device");
+		expect_default_run();
+	}
+	unlink(ini.c_str());
+	settings_file("[screen]\nfullscreen = 0\nscreenw = 300\n");
+	ASSERT_EQ(truncate(ini.c_str(), SETTINGS_MAX_BYTES + 1), 0);   // sparse, mostly
+	{
+		SCOPED_TRACE("a file bigger than any settings file");
 		expect_default_run();
 	}
 }

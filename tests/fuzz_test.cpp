@@ -34,6 +34,10 @@ const std::vector<section> SECTIONS = {
 	{ "system", { "system", "keyboard", "language", "disable_screensaver", "menu_opening_delay" } },
 	{ "mouse", { "mouse", "num_buttons", "emulate_three", "mouse_accel_factor" } },
 	{ "keyboard", { "keyboard", "key_led_flag", "accent1", "switch_key" } },
+	// Its X key map, whose values index its key tables; keycode65 is the
+	// space bar that ends each run here.
+	{ "xkeymap", { "keycode65", "KEYCODE65", "keycode065", "keycode9", "keycode8", "keycode255",
+	               "keycode0", "keycode256" } },
 };
 
 const char *const VALUES[] = {
@@ -42,6 +46,7 @@ const char *const VALUES[] = {
 	"2147483648", "-2147483649", "4294967296", "99999999999", "-99999999999",
 	"0x1F", "0x7fffffff", "-0x80000000", "0xffffffff", "017", "08", "0x", "+5", "1e9",
 	"abc", "", "12abc", " 7 ", "XWIN", "XWFS", "NONE", "us", "en", "# comment",
+	"93", "114", "115", "126", "127", "128", "50000", "100000000",
 };
 
 struct generator {
@@ -102,6 +107,12 @@ struct generator {
 				lines.push_back(std::string(key) + " = " + v);
 			}
 		}
+		if (chance(30)) {   // a key map, which the mutations below may break up
+			lines.push_back("[xkeymap]");
+			for (int n = 1 + below(3); n > 0; n--)
+				lines.push_back(std::string(SECTIONS.back().keys[below(8)]) + " = " +
+				                (chance(50) ? std::to_string(below(300)) : value()));
+		}
 		for (int n = 1 + below(6); n > 0; n--) {
 			size_t at = below(lines.size() + 1);
 			const section &sec = SECTIONS[below(SECTIONS.size())];
@@ -156,22 +167,21 @@ struct Fuzz : OnXvfb {
 		const folder_state before = snapshot(dir);
 		run r(dir, env({ "PATH=/nonexistent" }));   // no message box to wait on
 		bool shown = false;
-		int keys = 0;
-		// Up to 30 s to come up (a 16384x16384 display takes a while), then
-		// a key every 2 s, three at most.
+		// A key every 2 s once a window shows, up to 60 s in all: a display
+		// of thousands of pixels a side takes a while to come up, and each
+		// colour set converts all of it again before the key is seen.
 		auto step = [&] {
 			if (!r.running())
 				return true;
 			Window w = any_window(x.dpy);
 			shown = shown || w;
-			if (w && keys < 3) {
+			if (w) {
 				press_key(x.dpy, w, XK_space);
-				keys++;
 				wait_for(2, [&] { return !r.running(); });
 			}
-			return !r.running() || keys == 3;
+			return !r.running();
 		};
-		wait_for(30, step);
+		wait_for(60, step);
 		int status = r.exit_status(3);
 		(shown ? drew : refused)++;
 

@@ -19,13 +19,13 @@ struct SettingsFile : ::testing::Test {
 	static void SetUpTestSuite() { ASSERT_EQ(install_allegro(SYSTEM_NONE, &errno, atexit), 0); }
 	void TearDown() override { std::remove(path.c_str()); }
 
-	void use(const char *text)
+	void use(const std::string &text)
 	{
-		FILE *f = std::fopen(path.c_str(), "w");
+		FILE *f = std::fopen(path.c_str(), "wb");
 		ASSERT_NE(f, nullptr);
-		std::fputs(text, f);
+		std::fwrite(text.data(), 1, text.size(), f);
 		std::fclose(f);
-		set_config_file(path.c_str());
+		load_settings_file(path.c_str());
 	}
 };
 
@@ -70,7 +70,7 @@ TEST_F(SettingsFile, MissingFileSectionOrKeyKeepsTheDefaults)
 		if (text)
 			use(text);
 		else
-			set_config_file((path + ".missing").c_str());
+			load_settings_file((path + ".missing").c_str());
 		settings s = settings_defaults();
 		read_screen_settings(&s);
 		set_display_defaults(&s, 640, 480);
@@ -106,3 +106,45 @@ TEST_F(SettingsFile, ScreenIsReadFirstThenPointsAndColours)
 }
 
 } // namespace
+
+TEST_F(SettingsFile, ByteOrderMarkIsSkippedAndTooBigIsNoFile)
+{
+	use("\xEF\xBB\xBF[screen]\r\nscreenw = 800\r\n");
+	settings s = settings_defaults();
+	read_screen_settings(&s);
+	EXPECT_EQ(s.screenw, 800);
+
+	std::string text = "[screen]\nscreenw = 800\n";
+	text.resize(SETTINGS_MAX_BYTES, '\n');
+	use(text);
+	s = settings_defaults();
+	read_screen_settings(&s);
+	EXPECT_EQ(s.screenw, 800) << "a file of the limit exactly is read";
+	use(text + "\n");
+	s = settings_defaults();
+	read_screen_settings(&s);
+	EXPECT_EQ(s.screenw, 640) << "one byte more is no settings file";
+}
+
+// Key-map values that would index past the library's key tables, or make a
+// key a modifier, are gone in memory; the file stays as it was.
+TEST_F(SettingsFile, KeyMapKeepsOnlyOrdinaryKeys)
+{
+	const std::string text = "[xkeymap]\nkeycode65 = 127\nkeycode65 = 30\nkeycode66 = 114\n"
+	                         "keycode67 = 115\nKEYCODE9 = 100000000\nkeycode10 = -5\n"
+	                         "[XKEYMAP]\nkeycode11 = 0x7fffffff\n";
+	use(text);
+	EXPECT_EQ(get_config_int("xkeymap", "keycode65", -1), 30);
+	EXPECT_EQ(get_config_int("xkeymap", "keycode66", -1), 114);
+	EXPECT_EQ(get_config_int("xkeymap", "keycode67", -1), -1);
+	EXPECT_EQ(get_config_int("xkeymap", "keycode9", -1), -1);
+	EXPECT_EQ(get_config_int("xkeymap", "keycode10", -1), -5);
+	EXPECT_EQ(get_config_int("xkeymap", "keycode11", -1), -1);
+	flush_config_file();
+	FILE *f = std::fopen(path.c_str(), "rb");
+	ASSERT_NE(f, nullptr);
+	std::string now(text.size() + 1, '\0');
+	now.resize(std::fread(&now[0], 1, now.size(), f));
+	std::fclose(f);
+	EXPECT_EQ(now, text);
+}

@@ -1,11 +1,24 @@
 /* Settings: the defaults and the keys of "dotfall.ini", read through the
- * library's configuration file. Missing files, sections and keys leave a
+ * library's configuration reader. Missing files, sections and keys leave a
  * field as it was; how a present value reads as a number is get_config_int's
  * rule. */
 #include "settings.h"
 
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <allegro.h>
+
+#ifndef O_NONBLOCK
+#define O_NONBLOCK 0   /* Windows has no FIFOs to block on */
+#endif
+#ifndef O_BINARY
+#define O_BINARY 0     /* POSIX reads bytes as they are */
+#endif
 
 template <typename T>
 struct config_key {
@@ -78,4 +91,63 @@ void read_picture_settings(settings *s)
 {
 	read_keys(s, "points", point_keys);
 	read_keys(s, "colors", color_keys);
+}
+
+/* Reads up to `size` bytes of a regular file into `buf`; returns how many,
+ * 0 for anything that is no regular file. Opening does not wait for a FIFO's
+ * writer, and devices are refused before a byte is read. */
+static size_t read_regular_file(const char *name, char *buf, size_t size)
+{
+	struct stat st;
+	size_t n = 0;
+	int fd = open(name, O_RDONLY | O_NONBLOCK | O_BINARY);
+
+	if (fd < 0)
+		return 0;
+	if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+		while (n < size) {
+			ssize_t got = read(fd, buf + n, size - n);
+			if (got <= 0)
+				break;
+			n += (size_t)got;
+		}
+	}
+	close(fd);
+	return n;
+}
+
+/* The X keyboard driver stores each [xkeymap] "keycodeN" value above 0 as
+ * the key's code and indexes its key tables with it: 127 and up write past
+ * them (huge values crash), and 115 to 126 turn the key into a modifier,
+ * which never reaches keypressed(). Such entries are removed from the text in
+ * memory, duplicates too, with the library's own lookup, so what remains is
+ * exactly what the driver would read; the file itself is never touched. */
+static void drop_unsafe_keymap(void)
+{
+	char name[16];
+
+	for (int code = 0; code < 256; code++) {
+		snprintf(name, sizeof name, "keycode%d", code);
+		while (get_config_int("xkeymap", name, 0) >= KEY_MODIFIERS)
+			set_config_string("xkeymap", name, NULL);
+	}
+}
+
+void load_settings_file(const char *name)
+{
+	char *text = (char *)malloc(SETTINGS_MAX_BYTES + 1);
+	size_t n = text ? read_regular_file(name, text, SETTINGS_MAX_BYTES + 1) : 0;
+	size_t skip = 0;
+
+	if (n > SETTINGS_MAX_BYTES)
+		n = 0;
+	/* Editors on Windows start UTF-8 text with a byte-order mark; left in,
+	 * it would hide the first section header. */
+	if (n >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0)
+		skip = 3;
+	/* As text, not as a file: the library then has no name it could ever
+	 * write its configuration back to. */
+	set_config_data(text ? text + skip : "", (int)(n - skip));
+	free(text);
+	drop_unsafe_keymap();
 }

@@ -22,6 +22,16 @@ struct settings {
 
 #define SETTINGS_FILE "dotfall.ini"
 
+/* No real settings file comes near this; a bigger one is not read at all. */
+#define SETTINGS_MAX_BYTES (1 << 20)
+
+/* Make the named file the library's current configuration, as text in
+ * memory: only a regular file of at most SETTINGS_MAX_BYTES counts, anything
+ * else (missing, unreadable, too big, a folder, FIFO or device) is no
+ * settings file. A leading UTF-8 byte-order mark is skipped. Library entries
+ * that would corrupt its tables are then dropped, in memory only. */
+void load_settings_file(const char *name);
+
 /* The display and colour defaults; the points are left zero until
  * set_display_defaults knows the display's size. */
 settings settings_defaults(void);

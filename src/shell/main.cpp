@@ -70,7 +70,7 @@ int main(void)
 #ifdef ALLEGRO_WITH_XWINDOWS
 	XSetIOErrorHandler(display_lost);
 #endif
-	set_config_file(SETTINGS_FILE);
+	load_settings_file(SETTINGS_FILE);
 	install_keyboard();
 	install_mouse();
 
