@@ -12,7 +12,7 @@ esac
 
 packages="g++ cmake make pkg-config liballegro4-dev x11-utils"
 [ "$1" = run ] || packages="$packages libgtest-dev libbenchmark-dev libx11-dev libxtst-dev xvfb"
-[ "$1" = test ] && packages="$packages groff-base desktop-file-utils dpkg-dev file"
+[ "$1" = test ] && packages="$packages groff-base desktop-file-utils dpkg-dev file appstream lintian"
 
 tools/install-packages.sh $packages
 

@@ -15,7 +15,8 @@ usr/share/doc/dotfall/copyright
 usr/share/doc/dotfall/examples/dotfall.ini
 usr/share/icons/hicolor/128x128/apps/dotfall.png
 usr/share/icons/hicolor/48x48/apps/dotfall.png
-usr/share/man/man6/dotfall.6.gz"
+usr/share/man/man6/dotfall.6.gz
+usr/share/metainfo/invalid.dotfall.dotfall.metainfo.xml"
 actual=$(cd "$dest" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail "installed files differ:
 $actual"
@@ -26,6 +27,17 @@ warnings=$(zcat "$dest/usr/share/man/man6/dotfall.6.gz" | groff -man -ww -z -Tut
 [ -z "$warnings" ] || fail "the manual page: $warnings"
 zcat "$dest/usr/share/man/man6/dotfall.6.gz" | groff -man -Tutf8 2>/dev/null | grep -q "foreground_color_r" ||
 	fail "the manual page lacks the settings keys"
+
+# The manual page and the software-centre metadata carry the project's version.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+zcat "$dest/usr/share/man/man6/dotfall.6.gz" | grep -q "^\.TH DOTFALL 6 [0-9-]* \"dotfall $version\"" ||
+	fail "the manual page's title line lacks version $version"
+metainfo="$dest/usr/share/metainfo/invalid.dotfall.dotfall.metainfo.xml"
+grep -q "<release version=\"$version\" date=\"[0-9-]*\"/>" "$metainfo" || fail "the metadata lacks release $version"
+# The validator's one remark allowed: it does not know the id's domain, .invalid.
+remarks=$(appstreamcli validate --no-net --pedantic "$metainfo" |
+	grep '^[EWIP]:' | grep -v ': cid-maybe-not-rdns invalid\.dotfall\.dotfall$' || true)
+[ -z "$remarks" ] || fail "appstreamcli validate: $remarks"
 
 desktop-file-validate "$dest/usr/share/applications/dotfall.desktop" || fail "the desktop entry"
 grep -qx "Exec=dotfall" "$dest/usr/share/applications/dotfall.desktop" || fail "the desktop entry's command"
@@ -45,4 +57,7 @@ dpkg-deb -f "$deb" Depends | grep -q "liballegro4.4" || fail "the package does n
 packed=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | LC_ALL=C sort)
 [ "$packed" = "$expected" ] || fail "packaged files differ:
 $packed"
-echo "install layout, manual page, desktop entry, icons and package: ok"
+# lintian, pedantic and informational tags included, finds nothing.
+tags=$(lintian --pedantic -I "$deb" 2>&1 | grep -v "^running with root privileges is not recommended!$" || true)
+[ -z "$tags" ] || fail "lintian: $tags"
+echo "install layout, manual page, desktop entry, icons, metadata and package: ok"
