@@ -1,20 +1,23 @@
 #!/bin/sh
 # Sets up a Debian or Ubuntu machine for dotfall and builds it, then runs it
 # on your display (./build.sh run), runs the test suite on private X servers
-# (./build.sh test), or measures its speed (./build.sh bench).
+# (./build.sh test), measures its speed (./build.sh bench), or tests it and
+# writes the release's packages and their checksums into dist/
+# (./build.sh release).
 set -eu
 caller=$(pwd)
 cd "$(dirname "$0")"
 project=$(pwd)
 
 case "${1:-}" in
-run|test|bench) ;;
-*) echo "usage: $0 run|test|bench" >&2; exit 2 ;;
+run|test|bench|release) ;;
+*) echo "usage: $0 run|test|bench|release" >&2; exit 2 ;;
 esac
 
 packages="g++ cmake make pkg-config liballegro4-dev x11-utils"
 [ "$1" = run ] || packages="$packages libgtest-dev libbenchmark-dev libx11-dev libxtst-dev xvfb"
-[ "$1" = test ] && packages="$packages groff-base desktop-file-utils dpkg-dev file"
+case $1 in test|release) packages="$packages groff-base desktop-file-utils dpkg-dev file appstream lintian" ;; esac
+[ "$1" = release ] && packages="$packages git zip unzip"
 
 tools/install-packages.sh $packages
 
@@ -39,3 +42,34 @@ for preset in release sanitize; do
 	cmake --build --preset $preset -j "$(nproc)"
 	ctest --preset $preset -j "$(nproc)"
 done
+[ "$1" = release ] || exit 0
+
+# A release: every time stamp in the packages is the last commit's, unless
+# SOURCE_DATE_EPOCH says otherwise, so a rebuild of the commit gives the
+# same bytes.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+	SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) ||
+		{ echo "$0: no git history here: set SOURCE_DATE_EPOCH" >&2; exit 1; }
+fi
+export SOURCE_DATE_EPOCH
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/CMakeCache.txt)
+deb=dotfall_${version}_amd64.deb
+zip=dotfall-$version-win64.zip
+rm -rf dist
+mkdir dist
+(cd build && cpack -G DEB)
+cp "build/$deb" dist/
+
+# The Windows zip comes from the cross-build in build-windows/.
+if ! cmake --list-presets | grep -q '"windows"'; then
+	echo "$0: this tree has no Windows build (no CMake preset \"windows\"):" \
+		"dist/ has $deb but no $zip and no SHA256SUMS" >&2
+	exit 1
+fi
+cmake --preset windows
+cmake --build --preset windows -j "$(nproc)"
+(cd build-windows && cpack -G ZIP)
+tools/repack-zip.sh "build-windows/$zip" "dist/$zip"
+
+(cd dist && sha256sum "$deb" "$zip" >SHA256SUMS)
+cat dist/SHA256SUMS
