@@ -1,6 +1,7 @@
 // Faults of the surroundings rather than of the settings: no display, a
 // display that goes away, and settings files that are not plain files.
 #include <csignal>
+#include <cstring>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -52,6 +53,25 @@ TEST_F(Environment, DisplayGoingAwayWhileDrawingEndsTheRun)
 		EXPECT_EQ(r.exit_status(10), 1) << (r.status == -1 ? "hung" : "killed by a signal");
 		EXPECT_EQ(r.output, "");
 	}
+}
+
+// Ctrl+C, kill and a closed terminal end the run the way a key does, and
+// then the process ends by that signal, so that its shell sees it.
+TEST_F(Environment, SignalWhileDrawingEndsTheRunBySignal)
+{
+	for (int sig : { SIGINT, SIGTERM, SIGHUP })
+		for (int fullscreen : { 0, 1 }) {
+			SCOPED_TRACE(std::string(strsignal(sig)) + (fullscreen ? ", full screen" : ", window"));
+			settings_file("[screen]\nfullscreen = " + std::to_string(fullscreen) + "\n");
+			run r(dir, env());
+			ASSERT_NE(wait_window(x.dpy, 640, 480), 0u) << r.output;
+			pause_ms(100);
+			kill(r.pid, sig);
+			ASSERT_TRUE(wait_for(10, [&] { return !r.running(); })) << "hung";
+			EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == sig) << "status " << r.status;
+			EXPECT_EQ(r.output, "");
+			EXPECT_EQ(any_window(x.dpy), 0u) << "the window stayed";
+		}
 }
 
 TEST_F(Environment, UnreadableSettingsFileIsNoSettingsFile)

@@ -1,6 +1,7 @@
 /* dotfall: draws the triangle fractal by the chaos game until a key is
  * pressed. This is the whole run, start to end, in one pass. */
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <allegro.h>
@@ -16,9 +17,57 @@
 #define WINDOWED_DRIVER   GFX_AUTODETECT_WINDOWED
 #endif
 
+/* The signal that asked the run to end, or 0. This is the one variable of
+ * our own outside main, because a signal handler can do nothing safely but
+ * set a flag of this type, and main must see it. */
+static volatile sig_atomic_t signalled;
+
 #ifdef ALLEGRO_WITH_XWINDOWS
 #include <unistd.h>
 #include <X11/Xlib.h>
+
+/* INT, TERM and HUP end the run the way a key does; QUIT, the last, keeps
+ * its usual meaning: end at once, with a core dump. */
+static const int TAKEN[] = { SIGINT, SIGTERM, SIGHUP, SIGQUIT };
+#define NTAKEN 4
+
+static void note_signal(int sig)
+{
+	signalled = sig;
+}
+
+/* The library's X start-up puts in handlers of its own for INT, TERM and
+ * QUIT, which abort when they interrupt a pixel write and otherwise shut
+ * the library down inside the handler. Hold the signals back until ours
+ * are in, remembering what they were set to before. */
+static void hold_signals(struct sigaction *before, sigset_t *mask)
+{
+	sigset_t held;
+	sigemptyset(&held);
+	for (int i = 0; i < NTAKEN; i++) {
+		sigaction(TAKEN[i], NULL, &before[i]);
+		sigaddset(&held, TAKEN[i]);
+	}
+	sigprocmask(SIG_BLOCK, &held, mask);
+}
+
+/* Only sets the flag, which the loop reads at its next turn. A signal that
+ * was ignored when we started (nohup, a background job) stays ignored, and
+ * QUIT gets back what it had. SA_RESTART keeps the library's own calls from
+ * seeing EINTR. Then whatever came in the meantime is let through. */
+static void take_signals(const struct sigaction *before, const sigset_t *mask)
+{
+	struct sigaction note = {};
+	note.sa_handler = note_signal;
+	note.sa_flags = SA_RESTART;
+	sigemptyset(&note.sa_mask);
+	if (system_driver && system_driver->id == SYSTEM_XWINDOWS) {
+		for (int i = 0; i < NTAKEN - 1; i++)
+			sigaction(TAKEN[i], before[i].sa_handler == SIG_IGN ? &before[i] : &note, NULL);
+		sigaction(SIGQUIT, &before[NTAKEN - 1], NULL);
+	}
+	sigprocmask(SIG_SETMASK, mask, NULL);
+}
 
 /* When the X server goes away, Xlib's default handler calls exit(), whose
  * handlers include the library's shut-down; that waits for a lock which the
@@ -36,17 +85,36 @@ static int display_lost(Display *)
  * display the driver cannot set. */
 #define MAX_SIDE 16384
 
+/* Shuts the library down and returns the status; but after a signal the
+ * process ends by that signal, so that the shell or service manager that
+ * started it sees what happened. allegro_exit has put back the handlers
+ * from before the library, not our own or the default action. */
+static int end_run(int status)
+{
+	allegro_exit();
+	if (signalled) {
+		signal(signalled, SIG_DFL);
+		raise(signalled);
+	}
+	return status;
+}
+
+/* Nobody is left to read the message once a signal asked us to end. */
 static int display_failed(void)
 {
-	allegro_message("Error setting graphics mode!");
-	allegro_exit();
-	return 1;
+	if (!signalled)
+		allegro_message("Error setting graphics mode!");
+	return end_run(1);
 }
 
 int main(void)
 {
 	settings s = settings_defaults();
 	chaos_state state;
+#ifdef ALLEGRO_WITH_XWINDOWS
+	struct sigaction before[NTAKEN];
+	sigset_t mask;
+#endif
 
 	srand((unsigned)time(NULL));
 
@@ -58,7 +126,14 @@ int main(void)
 
 	/* Without a usable display the library's drivers are missing and
 	 * everything after this would crash: report it as the display failure. */
-	if (install_allegro(SYSTEM_AUTODETECT, &errno, atexit) != 0)
+#ifdef ALLEGRO_WITH_XWINDOWS
+	hold_signals(before, &mask);
+#endif
+	int started = install_allegro(SYSTEM_AUTODETECT, &errno, atexit);
+#ifdef ALLEGRO_WITH_XWINDOWS
+	take_signals(before, &mask);
+#endif
+	if (started != 0)
 		return display_failed();
 #ifdef ALLEGRO_WITH_XWINDOWS
 	XSetIOErrorHandler(display_lost);
@@ -87,10 +162,10 @@ int main(void)
 	set_color(0, &background);
 	set_color(1, &foreground);
 
-	while (!keypressed())
+	/* A signal taken during start-up ends the run here, before any step. */
+	while (!keypressed() && !signalled)
 		chaos_step(&state);
 
-	allegro_exit();
-	return 0;
+	return end_run(0);
 }
 END_OF_MAIN()
