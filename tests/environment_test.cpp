@@ -33,6 +33,15 @@ TEST_F(Environment, WithoutAUsableDisplayItFailsCleanly)
 		SCOPED_TRACE(display);
 		expect_failure({ display, "PATH=/nonexistent" });
 	}
+	// With the message on standard output and nobody left to read it, the
+	// status is 1 all the same.
+	settings_file("[screen]\nscreenw = 0\n");
+	for (auto vars : { std::vector<std::string>{ "DISPLAY" }, env({ "PATH=/nonexistent" }) }) {
+		run r(dir, vars);
+		close(r.out);
+		r.out = -1;
+		EXPECT_EQ(r.exit_status(20), 1) << "status " << r.status;
+	}
 }
 
 // Xlib ends the process when its server goes; the library's shut-down then

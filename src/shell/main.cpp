@@ -99,9 +99,15 @@ static int end_run(int status)
 	return status;
 }
 
-/* Nobody is left to read the message once a signal asked us to end. */
+/* Nobody is left to read the message once a signal asked us to end. The
+ * message may go to standard output, whose reader may have gone: the status
+ * is 1 all the same, not death by SIGPIPE. (xmessage, which inherits this,
+ * writes nothing there.) */
 static int display_failed(void)
 {
+#ifdef SIGPIPE
+	signal(SIGPIPE, SIG_IGN);
+#endif
 	if (!signalled)
 		allegro_message("Error setting graphics mode!");
 	return end_run(1);
