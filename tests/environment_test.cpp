@@ -83,6 +83,38 @@ TEST_F(Environment, SignalWhileDrawingEndsTheRunBySignal)
 		}
 }
 
+// Another client destroys the window named after the program, as a window
+// manager's kill or `xdotool windowclose` would. In a window the run ends at
+// once, as when the display goes; in full screen the picture is on a window
+// of its own, and the run goes on until a key.
+TEST_F(Environment, WindowDestroyedByAnotherClient)
+{
+	for (int fullscreen : { 0, 1 }) {
+		SCOPED_TRACE(fullscreen ? "full screen" : "window");
+		settings_file("[screen]\nfullscreen = " + std::to_string(fullscreen) + "\n");
+		run r(dir, env());
+		Window w = wait_window(x.dpy, 640, 480);
+		ASSERT_NE(w, 0u) << r.output;
+		Window root, parent, *kids = nullptr;
+		unsigned n = 0;
+		XQueryTree(x.dpy, DefaultRootWindow(x.dpy), &root, &parent, &kids, &n);
+		for (unsigned i = 0; i < n; i++) {
+			char *name = nullptr;
+			if (XFetchName(x.dpy, kids[i], &name) && std::string(name) == "dotfall")
+				XDestroyWindow(x.dpy, kids[i]);
+			XFree(name);
+		}
+		XFree(kids);
+		XSync(x.dpy, False);
+		if (fullscreen) {
+			pause_ms(200);
+			press_key(x.dpy, w, XK_q);
+		}
+		EXPECT_EQ(r.exit_status(10), fullscreen ? 0 : 1) << "status " << r.status;
+		EXPECT_EQ(r.output, "");
+	}
+}
+
 TEST_F(Environment, UnreadableSettingsFileIsNoSettingsFile)
 {
 	settings_file("[screen]\nfullscreen = 0\nscreenw = 300\n");

@@ -2,6 +2,7 @@
  * pressed. This is the whole run, start to end, in one pass. */
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <allegro.h>
@@ -77,6 +78,28 @@ static int display_lost(Display *)
 {
 	_exit(1);
 }
+
+/* Xlib's default error handler prints and calls exit(), which hangs the same
+ * way. The error that comes is nearly always another client destroying our
+ * window (a window manager's kill, xdotool): the run ends at once, as when
+ * the display goes, with nothing to say. Anything else is printed first. */
+static int x_error(Display *dpy, XErrorEvent *e)
+{
+	if (e->error_code != BadWindow && e->error_code != BadDrawable) {
+		char text[128];
+		XGetErrorText(dpy, e->error_code, text, sizeof text);
+		fprintf(stderr, "X Error: %s (request %d)\n", text, e->request_code);
+	}
+	_exit(1);
+}
+
+/* While the library shuts down, a window it meets already destroyed is no
+ * fault: full screen draws on a window of its own, so another client can
+ * destroy the managed window while the picture goes on. */
+static int x_error_ignored(Display *, XErrorEvent *)
+{
+	return 0;
+}
 #endif
 
 /* The X11 driver does not check sizes: zero aborts the process, negative
@@ -91,6 +114,9 @@ static int display_lost(Display *)
  * from before the library, not our own or the default action. */
 static int end_run(int status)
 {
+#ifdef ALLEGRO_WITH_XWINDOWS
+	XSetErrorHandler(x_error_ignored);
+#endif
 	allegro_exit();
 	if (signalled) {
 		signal(signalled, SIG_DFL);
@@ -143,6 +169,7 @@ int main(void)
 		return display_failed();
 #ifdef ALLEGRO_WITH_XWINDOWS
 	XSetIOErrorHandler(display_lost);
+	XSetErrorHandler(x_error);
 #endif
 	set_config_file(SETTINGS_FILE);
 	install_keyboard();
