@@ -1,5 +1,6 @@
 // Faults of the surroundings rather than of the settings: no display, a
-// display that goes away, and settings files that are not plain files.
+// display or window that goes away, signals, and settings files that are
+// not plain files.
 #include <csignal>
 #include <cstring>
 #include <string>
