@@ -1,6 +1,8 @@
 // Faults of the surroundings rather than of the settings: no display, a
-// display that goes away, and settings files that are not plain files.
+// display or window that goes away, signals, and settings files that are
+// not plain files.
 #include <csignal>
+#include <cstring>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -33,6 +35,15 @@ TEST_F(Environment, WithoutAUsableDisplayItFailsCleanly)
 		SCOPED_TRACE(display);
 		expect_failure({ display, "PATH=/nonexistent" });
 	}
+	// With the message on standard output and nobody left to read it, the
+	// status is 1 all the same.
+	settings_file("[screen]\nscreenw = 0\n");
+	for (auto vars : { std::vector<std::string>{ "DISPLAY" }, env({ "PATH=/nonexistent" }) }) {
+		run r(dir, vars);
+		close(r.out);
+		r.out = -1;
+		EXPECT_EQ(r.exit_status(20), 1) << "status " << r.status;
+	}
 }
 
 // Xlib ends the process when its server goes; the library's shut-down then
@@ -51,6 +62,57 @@ TEST_F(Environment, DisplayGoingAwayWhileDrawingEndsTheRun)
 		doomed.dpy = nullptr;
 		kill(doomed.pid, i % 3 ? SIGKILL : SIGTERM);
 		EXPECT_EQ(r.exit_status(10), 1) << (r.status == -1 ? "hung" : "killed by a signal");
+		EXPECT_EQ(r.output, "");
+	}
+}
+
+// Ctrl+C, kill and a closed terminal end the run the way a key does, and
+// then the process ends by that signal, so that its shell sees it.
+TEST_F(Environment, SignalWhileDrawingEndsTheRunBySignal)
+{
+	for (int sig : { SIGINT, SIGTERM, SIGHUP })
+		for (int fullscreen : { 0, 1 }) {
+			SCOPED_TRACE(std::string(strsignal(sig)) + (fullscreen ? ", full screen" : ", window"));
+			settings_file("[screen]\nfullscreen = " + std::to_string(fullscreen) + "\n");
+			run r(dir, env());
+			ASSERT_NE(wait_window(x.dpy, 640, 480), 0u) << r.output;
+			pause_ms(100);
+			kill(r.pid, sig);
+			ASSERT_TRUE(wait_for(10, [&] { return !r.running(); })) << "hung";
+			EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == sig) << "status " << r.status;
+			EXPECT_EQ(r.output, "");
+			EXPECT_EQ(any_window(x.dpy), 0u) << "the window stayed";
+		}
+}
+
+// Another client destroys the window named after the program, as a window
+// manager's kill or `xdotool windowclose` would. In a window the run ends at
+// once, as when the display goes; in full screen the picture is on a window
+// of its own, and the run goes on until a key.
+TEST_F(Environment, WindowDestroyedByAnotherClient)
+{
+	for (int fullscreen : { 0, 1 }) {
+		SCOPED_TRACE(fullscreen ? "full screen" : "window");
+		settings_file("[screen]\nfullscreen = " + std::to_string(fullscreen) + "\n");
+		run r(dir, env());
+		Window w = wait_window(x.dpy, 640, 480);
+		ASSERT_NE(w, 0u) << r.output;
+		Window root, parent, *kids = nullptr;
+		unsigned n = 0;
+		XQueryTree(x.dpy, DefaultRootWindow(x.dpy), &root, &parent, &kids, &n);
+		for (unsigned i = 0; i < n; i++) {
+			char *name = nullptr;
+			if (XFetchName(x.dpy, kids[i], &name) && std::string(name) == "dotfall")
+				XDestroyWindow(x.dpy, kids[i]);
+			XFree(name);
+		}
+		XFree(kids);
+		XSync(x.dpy, False);
+		if (fullscreen) {
+			pause_ms(200);
+			press_key(x.dpy, w, XK_q);
+		}
+		EXPECT_EQ(r.exit_status(10), fullscreen ? 0 : 1) << "status " << r.status;
 		EXPECT_EQ(r.output, "");
 	}
 }

@@ -72,6 +72,13 @@ run::run(const fs::path &dir, const std::vector<std::string> &env, uid_t user,
 		dup2(fds[1], 1);
 		dup2(fds[1], 2);
 		close(fds[0]);
+		// Start as from a terminal, whatever the test runner inherited
+		// (nohup, a background job): signals at their default actions.
+		for (int sig : { SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE })
+			signal(sig, SIG_DFL);
+		sigset_t none;
+		sigemptyset(&none);
+		sigprocmask(SIG_SETMASK, &none, nullptr);
 		close(fds[1]);
 		if (chdir(dir.c_str()) != 0 || (user && (setgid(user) != 0 || setuid(user) != 0)))
 			_exit(127);

@@ -1,6 +1,8 @@
 /* dotfall: draws the triangle fractal by the chaos game until a key is
  * pressed. This is the whole run, start to end, in one pass. */
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <allegro.h>
@@ -16,9 +18,57 @@
 #define WINDOWED_DRIVER   GFX_AUTODETECT_WINDOWED
 #endif
 
+/* The signal that asked the run to end, or 0. This is the one variable of
+ * our own outside main, because a signal handler can do nothing safely but
+ * set a flag of this type, and main must see it. */
+static volatile sig_atomic_t signalled;
+
 #ifdef ALLEGRO_WITH_XWINDOWS
 #include <unistd.h>
 #include <X11/Xlib.h>
+
+/* INT, TERM and HUP end the run the way a key does; QUIT, the last, keeps
+ * its usual meaning: end at once, with a core dump. */
+static const int TAKEN[] = { SIGINT, SIGTERM, SIGHUP, SIGQUIT };
+#define NTAKEN 4
+
+static void note_signal(int sig)
+{
+	signalled = sig;
+}
+
+/* The library's X start-up puts in handlers of its own for INT, TERM and
+ * QUIT, which abort when they interrupt a pixel write and otherwise shut
+ * the library down inside the handler. Hold the signals back until ours
+ * are in, remembering what they were set to before. */
+static void hold_signals(struct sigaction *before, sigset_t *mask)
+{
+	sigset_t held;
+	sigemptyset(&held);
+	for (int i = 0; i < NTAKEN; i++) {
+		sigaction(TAKEN[i], NULL, &before[i]);
+		sigaddset(&held, TAKEN[i]);
+	}
+	sigprocmask(SIG_BLOCK, &held, mask);
+}
+
+/* Only sets the flag, which the loop reads at its next turn. A signal that
+ * was ignored when we started (nohup, a background job) stays ignored, and
+ * QUIT gets back what it had. SA_RESTART keeps the library's own calls from
+ * seeing EINTR. Then whatever came in the meantime is let through. */
+static void take_signals(const struct sigaction *before, const sigset_t *mask)
+{
+	struct sigaction note = {};
+	note.sa_handler = note_signal;
+	note.sa_flags = SA_RESTART;
+	sigemptyset(&note.sa_mask);
+	if (system_driver && system_driver->id == SYSTEM_XWINDOWS) {
+		for (int i = 0; i < NTAKEN - 1; i++)
+			sigaction(TAKEN[i], before[i].sa_handler == SIG_IGN ? &before[i] : &note, NULL);
+		sigaction(SIGQUIT, &before[NTAKEN - 1], NULL);
+	}
+	sigprocmask(SIG_SETMASK, mask, NULL);
+}
 
 /* When the X server goes away, Xlib's default handler calls exit(), whose
  * handlers include the library's shut-down; that waits for a lock which the
@@ -28,6 +78,28 @@ static int display_lost(Display *)
 {
 	_exit(1);
 }
+
+/* Xlib's default error handler prints and calls exit(), which hangs the same
+ * way. The error that comes is nearly always another client destroying our
+ * window (a window manager's kill, xdotool): the run ends at once, as when
+ * the display goes, with nothing to say. Anything else is printed first. */
+static int x_error(Display *dpy, XErrorEvent *e)
+{
+	if (e->error_code != BadWindow && e->error_code != BadDrawable) {
+		char text[128];
+		XGetErrorText(dpy, e->error_code, text, sizeof text);
+		fprintf(stderr, "X Error: %s (request %d)\n", text, e->request_code);
+	}
+	_exit(1);
+}
+
+/* While the library shuts down, a window it meets already destroyed is no
+ * fault: full screen draws on a window of its own, so another client can
+ * destroy the managed window while the picture goes on. */
+static int x_error_ignored(Display *, XErrorEvent *)
+{
+	return 0;
+}
 #endif
 
 /* The X11 driver does not check sizes: zero aborts the process, negative
@@ -36,24 +108,51 @@ static int display_lost(Display *)
  * display the driver cannot set. */
 #define MAX_SIDE 16384
 
+#define FAILURE "Error setting graphics mode!"
+
+/* Shuts the library down and returns the status; but after a signal the
+ * process ends by that signal, so that the shell or service manager that
+ * started it sees what happened. allegro_exit has put back the handlers
+ * from before the library, not our own or the default action. */
+static int end_run(int status)
+{
+#ifdef ALLEGRO_WITH_XWINDOWS
+	XSetErrorHandler(x_error_ignored);
+#endif
+	allegro_exit();
+	if (signalled) {
+		signal(signalled, SIG_DFL);
+		raise(signalled);
+	}
+	return status;
+}
+
+/* Nobody is left to read the message once a signal asked us to end. The
+ * message may go to standard output, whose reader may have gone: the status
+ * is 1 all the same, not death by SIGPIPE. (xmessage, which inherits this,
+ * writes nothing there.) */
 static int display_failed(void)
 {
+#ifdef SIGPIPE
+	signal(SIGPIPE, SIG_IGN);
+#endif
 	/* With no system driver (no display at all) the library prints the text
 	 * exactly as given; its X driver ends the line itself. End it here too,
 	 * so the message is one whole line on standard output either way. A
 	 * message box still gets the text alone. */
-	if (!system_driver)
-		allegro_message("Error setting graphics mode!\n");
-	else
-		allegro_message("Error setting graphics mode!");
-	allegro_exit();
-	return 1;
+	if (!signalled)
+		allegro_message(system_driver ? FAILURE : FAILURE "\n");
+	return end_run(1);
 }
 
 int main(void)
 {
 	settings s = settings_defaults();
 	chaos_state state;
+#ifdef ALLEGRO_WITH_XWINDOWS
+	struct sigaction before[NTAKEN];
+	sigset_t mask;
+#endif
 
 	srand((unsigned)time(NULL));
 
@@ -65,10 +164,18 @@ int main(void)
 
 	/* Without a usable display the library's drivers are missing and
 	 * everything after this would crash: report it as the display failure. */
-	if (install_allegro(SYSTEM_AUTODETECT, &errno, atexit) != 0)
+#ifdef ALLEGRO_WITH_XWINDOWS
+	hold_signals(before, &mask);
+#endif
+	int started = install_allegro(SYSTEM_AUTODETECT, &errno, atexit);
+#ifdef ALLEGRO_WITH_XWINDOWS
+	take_signals(before, &mask);
+#endif
+	if (started != 0)
 		return display_failed();
 #ifdef ALLEGRO_WITH_XWINDOWS
 	XSetIOErrorHandler(display_lost);
+	XSetErrorHandler(x_error);
 #endif
 	load_settings_file(SETTINGS_FILE);
 	install_keyboard();
@@ -94,10 +201,10 @@ int main(void)
 	set_color(0, &background);
 	set_color(1, &foreground);
 
-	while (!keypressed())
+	/* A signal taken during start-up ends the run here, before any step. */
+	while (!keypressed() && !signalled)
 		chaos_step(&state);
 
-	allegro_exit();
-	return 0;
+	return end_run(0);
 }
 END_OF_MAIN()
