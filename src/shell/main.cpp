@@ -162,8 +162,6 @@ int main(void)
 	 * and names: plain 8-bit text it is, set before the library starts. */
 	set_uformat(U_ASCII);
 
-	/* Without a usable display the library's drivers are missing and
-	 * everything after this would crash: report it as the display failure. */
 #ifdef ALLEGRO_WITH_XWINDOWS
 	hold_signals(before, &mask);
 #endif
@@ -171,6 +169,8 @@ int main(void)
 #ifdef ALLEGRO_WITH_XWINDOWS
 	take_signals(before, &mask);
 #endif
+	/* Without a usable display the library's drivers are missing and
+	 * everything after this would crash: report it as the display failure. */
 	if (started != 0)
 		return display_failed();
 #ifdef ALLEGRO_WITH_XWINDOWS
