@@ -90,7 +90,7 @@ for p in "$top"/windows/patches/*.patch; do
 	patch -p1 -s --no-backup-if-mismatch <"$p"
 done
 
-cmake -Wno-dev -S "$out/src" -B "$out/build" -DCMAKE_TOOLCHAIN_FILE="$top/windows/toolchain-mingw64.cmake" \
+cmake -Wno-dev -Wno-deprecated -S "$out/src" -B "$out/build" -DCMAKE_TOOLCHAIN_FILE="$top/windows/toolchain-mingw64.cmake" \
 	-DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$out/prefix" -DSHARED=OFF \
 	-DWANT_EXAMPLES=OFF -DWANT_TESTS=OFF -DWANT_TOOLS=OFF -DWANT_DOCS=OFF -DWANT_ALLEGROGL=OFF \
 	-DWANT_LOADPNG=OFF -DWANT_LOGG=OFF -DWANT_JPGALLEG=OFF \
