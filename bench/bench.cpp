@@ -154,6 +154,8 @@ struct bench_display {
 				filled = now() - start;
 			pause_ms(10);
 		}
+		if (!w)
+			return { 0, 0, 0 };
 		press_key(x.dpy, w, XK_space);   // waits for Wine's focus first
 		const double pressed = now();
 		const double stopped = r.exit_status(10) == 0 ? now() - pressed : 0;
@@ -213,13 +215,16 @@ int main(int argc, char **argv)
 		large.push_back(d.peak_mib(1920, 1080, length / 4));
 	}
 	// Wine is slow to start and to draw: three rounds are enough to see it.
-	std::vector<double> wine_shown, wine_filled, wine_stop;
+	// A start that never shows its window, or a key that does not end the
+	// run, is counted, not timed.
 #ifdef DOTFALL_EXE
-	for (int i = 0; i < (smoke ? 1 : 3); i++) {
+	std::vector<double> wine_shown, wine_filled, wine_stop;
+	const int wine_rounds = smoke ? 1 : 3;
+	for (int i = 0; i < wine_rounds; i++) {
 		std::vector<double> t = d.under_wine();
-		wine_shown.push_back(t[0]);
-		wine_filled.push_back(t[1]);
-		wine_stop.push_back(t[2]);
+		for (int j = 0; j < 3; j++)
+			if (t[j] > 0)
+				(j == 0 ? wine_shown : j == 1 ? wine_filled : wine_stop).push_back(t[j]);
 	}
 #endif
 
@@ -245,12 +250,14 @@ int main(int argc, char **argv)
 	row("6", "key press to process exit", summarize(stop), "ms", 1e3);
 	row("7", "peak resident memory, 640x480 window", summarize(small), "MiB");
 	row("7", "peak resident memory, 1920x1080 window", summarize(large), "MiB");
-	if (!wine_stop.empty()) {
+#ifdef DOTFALL_EXE
+	{
 		row("8", "dotfall.exe under Wine on Xvfb: start to window shown", summarize(wine_shown), "s");
 		row("8", "dotfall.exe under Wine on Xvfb: start to 95 % of the figure, 160x120 window",
 		    summarize(wine_filled), "s");
 		row("8", "dotfall.exe under Wine on Xvfb: key press to process exit", summarize(wine_stop), "ms", 1e3);
 	}
+#endif
 	std::printf("| | counting rand(): cost a step, share of a display step | %.2f ns | %.2f %% | |\n", count_ns,
 	            100 * count_share);
 
@@ -273,9 +280,17 @@ int main(int argc, char **argv)
 	            "single rounds from %.3f to %.3f); at least 0.97 wanted\n",
 	            ratio.median, ratio_w.median, ratio_f.median, ratio.low, ratio.high);
 	std::printf("counting slows the display loop by %.2f %% (under 1 %% wanted)\n", 100 * count_share);
+#ifdef DOTFALL_EXE
+	std::printf("under Wine: %zu of %d starts showed the window within 60 s, %zu keys ended the run within 10 s\n",
+	            wine_shown.size(), wine_rounds, wine_stop.size());
+#endif
 	if (smoke) {
 		std::printf("smoke run: too short for a verdict\n");
-		const bool wine_ran = wine_stop.empty() || (wine_filled[0] > 0 && wine_stop[0] > 0);
+#ifdef DOTFALL_EXE
+		const bool wine_ran = wine_filled.size() == 1 && wine_stop.size() == 1;
+#else
+		const bool wine_ran = true;
+#endif
 		return w.median > 0 && f.median > 0 && iw.median > 0 && mem.median > 0 && bare.median > 0 && wine_ran ? 0 : 1;
 	}
 	const bool pass = ratio.median >= 0.97 && count_share < 0.01;

@@ -192,7 +192,7 @@ Window wait_window(Display *dpy, int width, int height, const char *cls)
 
 Window top_level(Display *dpy, Window w)
 {
-	Window root, parent, *kids;
+	Window root, parent, *kids = nullptr;
 	unsigned n;
 	while (XQueryTree(dpy, w, &root, &parent, &kids, &n) && parent != root) {
 		if (kids)
