@@ -10,6 +10,15 @@
 namespace {
 
 struct Dotfall : OnXvfb {
+	// For a run that did not end on a key: whether its display was still up.
+	std::string still_shown(run &r, int width, int height)
+	{
+		if (!r.running())
+			return "";
+		return find_window(x.dpy, DefaultRootWindow(x.dpy), width, height) ? "the display is still shown"
+		                                                                    : "the display has gone, the process not";
+	}
+
 	// Runs dotfall and checks that it draws exactly the chaos-game figure of
 	// these points on a width by height display, in these colours, until a key.
 	void expect_figure(int width, int height, const int (&pts)[3][2], uint32_t fg, uint32_t bg,
@@ -31,9 +40,11 @@ struct Dotfall : OnXvfb {
 		// Every lit pixel must be reachable, and every pixel one of the two
 		// colours once the palette is loaded; wait until most of the figure is in.
 		int foreign = 0, stray = 0, drawn = 0, wanted = 0;
-		wait_for(60, [&] {
+		wait_for(DRAW_SECONDS, [&] {
 			std::vector<uint32_t> px = grab(x.dpy, w, width, height);
 			foreign = stray = drawn = wanted = 0;
+			if (px.empty())   // not readable (yet)
+				return false;
 			for (size_t i = 0; i < px.size(); i++) {
 				foreign += px[i] != fg && px[i] != bg;
 				stray += px[i] == fg && !f.reachable[i];
@@ -48,7 +59,7 @@ struct Dotfall : OnXvfb {
 		EXPECT_GE(drawn, wanted * 0.98) << drawn << " of " << wanted << " figure pixels drawn";
 
 		press_key(x.dpy, w, XK_space);
-		EXPECT_EQ(r.exit_status(10), 0);
+		EXPECT_EQ(r.exit_status(10), 0) << still_shown(r, width, height);
 		EXPECT_EQ(r.output, "");
 		EXPECT_TRUE(snapshot(dir) == before) << "the run changed its folder";
 	}
@@ -149,7 +160,7 @@ TEST_F(Dotfall, PointerAndCloseButtonDoNotEndTheRunButAKeyDoes)
 	EXPECT_TRUE(r.running());
 
 	press_key(x.dpy, w, XK_Escape);
-	EXPECT_EQ(r.exit_status(10), 0);
+	EXPECT_EQ(r.exit_status(10), 0) << still_shown(r, SMALL_W, SMALL_H);
 }
 
 TEST_F(Dotfall, SizesNoDisplayCanTakeFailCleanly)

@@ -19,11 +19,11 @@ const char MESSAGE[] = "Error setting graphics mode!";
 // at the screen's own size; it is small, for speed (see e2e_test.cpp).
 const int SCREEN_WIDTH = 192, SCREEN_HEIGHT = 144;
 const int FRAME = 32;
-const double START_SECONDS = 30;
+const double START_SECONDS = 30, DRAW_SECONDS = 240;
 #else
 const int SCREEN_WIDTH = 1024, SCREEN_HEIGHT = 768;
 const int FRAME = 0;
-const double START_SECONDS = 10;
+const double START_SECONDS = 10, DRAW_SECONDS = 60;
 #endif
 
 xserver::xserver()
@@ -74,6 +74,14 @@ xserver::~xserver()
 run::run(const fs::path &dir, const std::vector<std::string> &env, uid_t user,
          const std::string &program)
 {
+	if (program.size() > 4 && program.compare(program.size() - 4, 4, ".exe") == 0) {
+#ifdef WINE_PREFIX
+		wine_prefix = WINE_PREFIX;
+#endif
+		for (const std::string &e : env)
+			if (e.compare(0, 11, "WINEPREFIX=") == 0)
+				wine_prefix = e.substr(11);
+	}
 	int fds[2];
 	if (pipe(fds) != 0)
 		return;
@@ -92,10 +100,8 @@ run::run(const fs::path &dir, const std::vector<std::string> &env, uid_t user,
 			else
 				setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
 		}
-		if (program.size() > 4 && program.compare(program.size() - 4, 4, ".exe") == 0) {
-#ifdef WINE_PREFIX
-			setenv("WINEPREFIX", WINE_PREFIX, 0);
-#endif
+		if (!wine_prefix.empty()) {
+			setenv("WINEPREFIX", wine_prefix.c_str(), 1);
 			setenv("WINEDEBUG", "-all", 0);
 			execlp("wine", "wine", program.c_str(), (char *)nullptr);
 		}
@@ -115,6 +121,18 @@ run::~run()
 	}
 	if (out >= 0)
 		close(out);
+	// Wine's server outlives its programs for a while, tied to their X
+	// display; the next run may be on another one. End it, and with it
+	// whatever a killed run left behind.
+	if (!wine_prefix.empty()) {
+		pid_t k = fork();
+		if (k == 0) {
+			setenv("WINEPREFIX", wine_prefix.c_str(), 1);
+			execlp("wineserver", "wineserver", "-k", (char *)nullptr);
+			_exit(127);
+		}
+		waitpid(k, nullptr, 0);
+	}
 }
 
 bool run::running()
@@ -249,7 +267,9 @@ void point_at(Display *dpy, Window w, int x, int y)
 
 void press_key(Display *dpy, Window over, KeySym sym)
 {
-	point_at(dpy, over, 0, 0);
+	XWindowAttributes a = {};
+	XGetWindowAttributes(dpy, over, &a);
+	point_at(dpy, over, a.width / 2, a.height / 2);   // inside any frame
 	// Wine gives its window the focus itself once it has activated it; a
 	// key before that goes nowhere.
 	if (has_class(dpy, top_level(dpy, over), nullptr))

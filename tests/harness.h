@@ -25,8 +25,9 @@ extern const int SCREEN_WIDTH, SCREEN_HEIGHT;
 // window is the display, but Wine draws the frame of dotfall.exe's window
 // into that window itself (no window manager on these servers).
 extern const int FRAME;
-// Seconds a start may take before its window must be there.
-extern const double START_SECONDS;
+// Seconds a start may take before its window must be there, and a small
+// figure before it must be drawn.
+extern const double START_SECONDS, DRAW_SECONDS;
 
 inline void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -64,6 +65,7 @@ struct run {
 	std::string output;
 	int status = -1;
 	long peak_kb = 0;   // its peak resident memory, once it has ended
+	std::string wine_prefix;   // under Wine: the prefix it ran in
 
 	run(const fs::path &dir, const std::vector<std::string> &env, uid_t user = 0,
 	    const std::string &program = DOTFALL);
