@@ -21,6 +21,13 @@ namespace fs = std::filesystem;
 
 extern const char MESSAGE[];
 extern const int SCREEN_WIDTH, SCREEN_HEIGHT;
+// Pixels a window's frame adds to its size: none on X11, where the library's
+// window is the display, but Wine draws the frame of dotfall.exe's window
+// into that window itself (no window manager on these servers).
+extern const int FRAME;
+// Seconds a start may take before its window must be there, and a small
+// figure before it must be drawn.
+extern const double START_SECONDS, DRAW_SECONDS;
 
 inline void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -50,12 +57,15 @@ struct xserver {
 // A run of dotfall in a folder, its standard output and error gathered from
 // one pipe. env: NAME=VALUE to set, or NAME alone to unset. A nonzero user
 // runs it as that user (and group of the same number), from `program`.
+// A program named *.exe runs under Wine (in the prefix WINE_PREFIX, when
+// the harness is built with one, and quiet).
 struct run {
 	pid_t pid = -1;
 	int out = -1;
 	std::string output;
 	int status = -1;
 	long peak_kb = 0;   // its peak resident memory, once it has ended
+	std::string wine_prefix;   // under Wine: the prefix it ran in
 
 	run(const fs::path &dir, const std::vector<std::string> &env, uid_t user = 0,
 	    const std::string &program = DOTFALL);
@@ -65,15 +75,17 @@ struct run {
 	int exit_status(double seconds);
 };
 
-// The deepest viewable window of the given size below `under`; or, with a
-// class name, the viewable top-level window of that class.
+// The deepest viewable window of the given size below `under` (or a
+// top-level one that size within its frame); or, with a class name, the
+// viewable top-level window of that class.
 Window find_window(Display *dpy, Window under, int width, int height, const char *cls = nullptr);
 Window wait_window(Display *dpy, int width, int height, const char *cls = nullptr);
 Window top_level(Display *dpy, Window w);
 // Any viewable top-level window, or 0.
 Window any_window(Display *dpy);
 
-// The window's pixels as 0xRRGGBB, row by row.
+// The pixels of the window's width by height inside its frame, as
+// 0xRRGGBB, row by row.
 std::vector<uint32_t> grab(Display *dpy, Window w, int width, int height);
 void point_at(Display *dpy, Window w, int x, int y);
 // Moves the pointer over `over` (with no window manager the focus follows

@@ -1,0 +1,57 @@
+# The Windows build (cmake --preset windows): dotfall.exe linked with the
+# static library that windows/build-library.sh built, and the zip that
+# carries it with its settings example, read-me and licences.
+set(ALLEGRO_PREFIX "${PROJECT_BINARY_DIR}/allegro/prefix" CACHE PATH
+  "Where windows/build-library.sh installed the Allegro library for Windows")
+if(NOT EXISTS "${ALLEGRO_PREFIX}/lib/liballeg.a")
+  message(FATAL_ERROR "No Allegro library for Windows in ${ALLEGRO_PREFIX}: "
+    "run windows/build-library.sh ${PROJECT_BINARY_DIR} first (./build.sh windows does).")
+endif()
+add_library(allegro STATIC IMPORTED)
+set_target_properties(allegro PROPERTIES
+  IMPORTED_LOCATION "${ALLEGRO_PREFIX}/lib/liballeg.a"
+  INTERFACE_INCLUDE_DIRECTORIES "${ALLEGRO_PREFIX}/include"
+  INTERFACE_COMPILE_DEFINITIONS ALLEGRO_STATICLINK
+  INTERFACE_LINK_LIBRARIES "dinput;ddraw;dxguid;dsound;winmm;ole32;gdi32;comdlg32;user32;kernel32")
+
+# No build folder's path in the program.
+add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.)
+
+# Writes a text into the build folder with Windows line ends.
+function(windows_text name text)
+  string(REPLACE "\r\n" "\n" text "${text}")
+  string(REPLACE "\n" "\r\n" text "${text}")
+  file(WRITE ${PROJECT_BINARY_DIR}/${name} "${text}")
+endfunction()
+
+function(dotfall_windows_program target)
+  # A GUI program (END_OF_MAIN supplies WinMain) with the library and the
+  # compiler's runtime linked in, so that it needs only Windows' own DLLs;
+  # no link time in its header, so the same source gives the same file.
+  # Stripped here: strip and objcopy would write the time back in.
+  target_link_options(${target} PRIVATE -mwindows -static -s -Wl,--no-insert-timestamp)
+
+  # The zip: the program and, with Windows line ends, its texts.
+  set(copyright /usr/share/doc/mingw-w64-x86-64-dev/copyright)
+  execute_process(COMMAND awk -f ${PROJECT_SOURCE_DIR}/windows/notices.awk ${copyright} ${copyright}
+    OUTPUT_VARIABLE runtime COMMAND_ERROR_IS_FATAL ANY)
+  file(READ windows/NOTICES.txt notices)
+  windows_text(NOTICES.txt "${notices}${runtime}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS windows/notices.awk ${copyright})
+  foreach(pair data/dotfall.ini:dotfall.ini windows/README.txt:README.txt LICENSE:LICENSE.txt
+               ${ALLEGRO_PREFIX}/share/doc/allegro-license.txt:allegro-license.txt)
+    string(REPLACE ":" ";" pair ${pair})
+    list(GET pair 0 from)
+    list(GET pair 1 to)
+    file(READ ${from} text)
+    string(REPLACE "@PROJECT_VERSION@" "${PROJECT_VERSION}" text "${text}")
+    windows_text(${to} "${text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${from})
+  endforeach()
+  install(TARGETS ${target} RUNTIME DESTINATION .)
+  foreach(text dotfall.ini README.txt LICENSE.txt NOTICES.txt allegro-license.txt)
+    install(FILES ${PROJECT_BINARY_DIR}/${text} DESTINATION .)
+  endforeach()
+  set(CPACK_GENERATOR ZIP PARENT_SCOPE)
+  set(CPACK_PACKAGE_FILE_NAME dotfall-${PROJECT_VERSION}-win64 PARENT_SCOPE)
+endfunction()
