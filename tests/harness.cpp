@@ -19,7 +19,7 @@ const char MESSAGE[] = "Error setting graphics mode!";
 // at the screen's own size; it is small, for speed (see e2e_test.cpp).
 const int SCREEN_WIDTH = 192, SCREEN_HEIGHT = 144;
 const int FRAME = 32;
-const double START_SECONDS = 30, DRAW_SECONDS = 240;
+const double START_SECONDS = 60, DRAW_SECONDS = 240;
 #else
 const int SCREEN_WIDTH = 1024, SCREEN_HEIGHT = 768;
 const int FRAME = 0;
