@@ -94,26 +94,34 @@ struct bench_display {
 		return 65536.0 * (notes.end() - from - 1) / (notes.back() - *from);
 	}
 
+	// The time at which 95 % of figure f is drawn in white on w, looking
+	// every `pause` milliseconds; 0 if the run ends or `deadline` passes first.
+	double until_drawn(run &r, Window w, int width, int height, const figure &f, double deadline, int pause)
+	{
+		const long wanted = std::count(f.recurrent.begin(), f.recurrent.end(), true);
+		while (r.running() && now() < deadline) {
+			std::vector<uint32_t> px = grab(x.dpy, w, width, height);
+			long drawn = 0;
+			for (size_t i = 0; i < px.size(); i++)
+				drawn += px[i] == 0xffffff && f.recurrent[i];
+			if (drawn >= wanted * 0.95)
+				return now();
+			pause_ms(pause);
+		}
+		return 0;
+	}
+
 	// Seconds from starting dotfall until 95 % of the default figure is on
 	// the display, and from a key press until it has exited.
 	std::pair<double, double> start_and_stop(bool fullscreen)
 	{
 		static const figure f = chaos_figure(640, 480, { { 320, 0 }, { 0, 480 }, { 640, 480 } });
-		const long wanted = std::count(f.recurrent.begin(), f.recurrent.end(), true);
 		settings(640, 480, fullscreen);
 
 		const double start = now();
 		run r(dir, { "DISPLAY=" + x.name });
 		Window w = wait_shown(r, 640, 480);
-		double shown = 0;
-		while (w && r.running() && !shown) {
-			std::vector<uint32_t> px = grab(x.dpy, w, 640, 480);
-			long drawn = 0;
-			for (size_t i = 0; i < px.size(); i++)
-				drawn += px[i] == 0xffffff && f.recurrent[i];
-			if (drawn >= wanted * 0.95)
-				shown = now() - start;
-		}
+		const double drawn = w ? until_drawn(r, w, 640, 480, f, start + 1e9, 0) : 0, shown = drawn ? drawn - start : 0;
 
 		point_at(x.dpy, w, 0, 0);
 		const KeyCode space = XKeysymToKeycode(x.dpy, XK_space);
@@ -135,7 +143,6 @@ struct bench_display {
 	std::vector<double> under_wine()
 	{
 		static const figure f = chaos_figure(160, 120, { { 80, 0 }, { 0, 120 }, { 160, 120 } });
-		const long wanted = std::count(f.recurrent.begin(), f.recurrent.end(), true);
 		settings(160, 120, false);
 
 		const double start = now();
@@ -144,18 +151,9 @@ struct bench_display {
 		while (r.running() && now() - start < 60 && !(w = find_window(x.dpy, DefaultRootWindow(x.dpy), 0, 0, "dotfall.exe")))
 			pause_ms(1);
 		const double shown = w ? now() - start : 0;
-		double filled = 0;
-		while (w && r.running() && !filled && now() - start < 300) {
-			std::vector<uint32_t> px = grab(x.dpy, w, 160, 120);
-			long drawn = 0;
-			for (size_t i = 0; i < px.size(); i++)
-				drawn += px[i] == 0xffffff && f.recurrent[i];
-			if (drawn >= wanted * 0.95)
-				filled = now() - start;
-			pause_ms(10);
-		}
 		if (!w)
 			return { 0, 0, 0 };
+		const double drawn = until_drawn(r, w, 160, 120, f, start + 300, 10), filled = drawn ? drawn - start : 0;
 		press_key(x.dpy, w, XK_space);   // waits for Wine's focus first
 		const double pressed = now();
 		const double stopped = r.exit_status(10) == 0 ? now() - pressed : 0;
