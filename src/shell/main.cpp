@@ -30,7 +30,7 @@ static volatile sig_atomic_t signalled;
 /* INT, TERM and HUP end the run the way a key does; QUIT, the last, keeps
  * its usual meaning: end at once, with a core dump. */
 static const int TAKEN[] = { SIGINT, SIGTERM, SIGHUP, SIGQUIT };
-#define NTAKEN 4
+#define NTAKEN (int)(sizeof TAKEN / sizeof *TAKEN)
 
 static void note_signal(int sig)
 {
