@@ -189,7 +189,7 @@ TEST_F(Dotfall, FailureMessageIsShownInADialog)
 #ifdef DOTFALL_WINE
 	// The DirectX window driver takes only widths that are multiples of 4;
 	// the message is a message box of the program's own.
-	settings_file("[screen]\nfullscreen = 0\nscreenw = 150\nscreenh = 120\n");
+	settings_file(screen_settings(0, 150, 120));
 	run r(dir, env());
 	Window dialog = wait_window(x.dpy, 0, 0, "dotfall.exe");
 	ASSERT_NE(dialog, 0u) << "no message box";

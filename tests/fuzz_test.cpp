@@ -110,7 +110,7 @@ struct generator {
 		if (chance(30)) {   // a key map, which the mutations below may break up
 			lines.push_back("[xkeymap]");
 			for (int n = 1 + below(3); n > 0; n--)
-				lines.push_back(std::string(SECTIONS.back().keys[below(8)]) + " = " +
+				lines.push_back(std::string(SECTIONS.back().keys[below(SECTIONS.back().keys.size())]) + " = " +
 				                (chance(50) ? std::to_string(below(300)) : value()));
 		}
 		for (int n = 1 + below(6); n > 0; n--) {

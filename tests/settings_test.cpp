@@ -105,8 +105,6 @@ TEST_F(SettingsFile, ScreenIsReadFirstThenPointsAndColours)
 	expect_colors(s, 44, 0, 255, 0, 15, 0);
 }
 
-} // namespace
-
 TEST_F(SettingsFile, ByteOrderMarkIsSkippedAndTooBigIsNoFile)
 {
 	use("\xEF\xBB\xBF[screen]\r\nscreenw = 800\r\n");
@@ -148,3 +146,5 @@ TEST_F(SettingsFile, KeyMapKeepsOnlyOrdinaryKeys)
 	std::fclose(f);
 	EXPECT_EQ(now, text);
 }
+
+} // namespace
