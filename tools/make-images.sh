@@ -40,8 +40,12 @@ snap() {
 
 mkdir -p data/icons
 snap data/screenshot.png 640 480
+# The 256 one goes into the Windows icon as it is: 8-bit RGBA, the kind of
+# PNG every Windows that takes PNG icons reads.
 for size in 16 32 48 128 256; do
-	snap "data/icons/dotfall-$size.png" "$size" "$size" "[colors]" \
+	out=data/icons/dotfall-$size.png
+	[ "$size" != 256 ] || out=PNG32:$out
+	snap "$out" "$size" "$size" "[colors]" \
 		"foreground_color_r = 63" "foreground_color_g = 44" "foreground_color_b = 8" \
 		"background_color_r = 6" "background_color_g = 6" "background_color_b = 16"
 done
