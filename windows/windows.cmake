@@ -34,9 +34,10 @@ function(dotfall_windows_program target)
   target_link_options(${target} PRIVATE -mwindows -static -s -Wl,--no-insert-timestamp)
 
   # Its resources (windows/dotfall.rc.in): the icon, packed by icoutils from
-  # the pictures that tools/make-images.sh draws (the small ones as 32-bit
-  # bitmaps, which every Windows draws in colour; the 256 one as the PNG it
-  # is, as Windows keeps that size), the version and the manifest. windres
+  # the pictures that tools/make-images.sh draws, the version and the
+  # manifest. The small pictures go in at 32 bits a pixel: icotool would store
+  # two-colour ones at 1 bit, which Windows may take for black and white. The
+  # 256 one stays the PNG it is, the form Windows reads at that size. windres
   # writes no time stamp, so the build stays reproducible.
   find_program(ICOTOOL icotool)
   if(NOT ICOTOOL)
