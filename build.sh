@@ -20,9 +20,9 @@ packages="cmake make"
 case $1 in test|bench|release)
 	packages="$packages libgtest-dev libbenchmark-dev libx11-dev libxtst-dev xvfb" ;; esac
 case $1 in test|release)
-	packages="$packages groff-base desktop-file-utils dpkg-dev file appstream lintian wine wine64" ;; esac
+	packages="$packages groff-base desktop-file-utils dpkg-dev file appstream lintian wine wine64 libxml2-utils" ;; esac
 case $1 in test|windows|release)
-	packages="$packages g++-mingw-w64-x86-64 mingw-w64-x86-64-dev patch" ;; esac
+	packages="$packages g++-mingw-w64-x86-64 mingw-w64-x86-64-dev patch icoutils" ;; esac
 [ "$1" = release ] && packages="$packages git zip unzip"
 
 tools/install-packages.sh $packages

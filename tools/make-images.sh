@@ -1,8 +1,10 @@
 #!/bin/sh
 # Draws the project's pictures with dotfall itself, under a private Xvfb, and
 # saves its window: the README's screenshot (data/screenshot.png) and the
-# application icon at 48 and 128 pixels (data/icons/). Run it again whenever
-# the picture changes. Needs a built dotfall (./build.sh test or run).
+# application icon at 16, 32, 48, 128 and 256 pixels (data/icons/): 48 and
+# 128 for the Linux menus, and all but 128 for dotfall.exe's icon, which the
+# Windows build packs from them. Run it again whenever the picture changes.
+# Needs a built dotfall (./build.sh test or run).
 set -eu
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -38,8 +40,12 @@ snap() {
 
 mkdir -p data/icons
 snap data/screenshot.png 640 480
-for size in 48 128; do
-	snap "data/icons/dotfall-$size.png" "$size" "$size" "[colors]" \
+# The 256 one goes into the Windows icon as it is: 8-bit RGBA, the kind of
+# PNG every Windows that takes PNG icons reads.
+for size in 16 32 48 128 256; do
+	out=data/icons/dotfall-$size.png
+	[ "$size" != 256 ] || out=PNG32:$out
+	snap "$out" "$size" "$size" "[colors]" \
 		"foreground_color_r = 63" "foreground_color_g = 44" "foreground_color_b = 8" \
 		"background_color_r = 6" "background_color_g = 6" "background_color_b = 16"
 done

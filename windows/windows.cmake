@@ -14,6 +14,8 @@ set_target_properties(allegro PROPERTIES
   INTERFACE_COMPILE_DEFINITIONS ALLEGRO_STATICLINK
   INTERFACE_LINK_LIBRARIES "dinput;ddraw;dxguid;dsound;winmm;ole32;gdi32;comdlg32;user32;kernel32")
 
+enable_language(RC)
+
 # No build folder's path in the program.
 add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.)
 
@@ -30,6 +32,29 @@ function(dotfall_windows_program target)
   # no link time in its header, so the same source gives the same file.
   # Stripped here: strip and objcopy would write the time back in.
   target_link_options(${target} PRIVATE -mwindows -static -s -Wl,--no-insert-timestamp)
+
+  # Its resources (windows/dotfall.rc.in): the icon, packed by icoutils from
+  # the pictures that tools/make-images.sh draws, the version and the
+  # manifest. The small pictures go in at 32 bits a pixel: icotool would store
+  # two-colour ones at 1 bit, which Windows may take for black and white. The
+  # 256 one stays the PNG it is, the form Windows reads at that size. windres
+  # writes no time stamp, so the build stays reproducible.
+  find_program(ICOTOOL icotool)
+  if(NOT ICOTOOL)
+    message(FATAL_ERROR "No icotool (Debian's icoutils) to make dotfall.exe's icon.")
+  endif()
+  set(icons ${PROJECT_SOURCE_DIR}/data/icons/dotfall)
+  set(DOTFALL_ICO ${PROJECT_BINARY_DIR}/dotfall.ico)
+  add_custom_command(OUTPUT ${DOTFALL_ICO}
+    COMMAND ${ICOTOOL} -c -b 32 -o ${DOTFALL_ICO} ${icons}-16.png ${icons}-32.png ${icons}-48.png
+      --raw=${icons}-256.png
+    DEPENDS ${icons}-16.png ${icons}-32.png ${icons}-48.png ${icons}-256.png
+    VERBATIM)
+  file(STRINGS LICENSE DOTFALL_COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
+  configure_file(windows/dotfall.rc.in dotfall.rc @ONLY)
+  target_sources(${target} PRIVATE ${PROJECT_BINARY_DIR}/dotfall.rc ${DOTFALL_ICO})
+  set_source_files_properties(${PROJECT_BINARY_DIR}/dotfall.rc PROPERTIES
+    OBJECT_DEPENDS "${DOTFALL_ICO};${PROJECT_SOURCE_DIR}/windows/dotfall.manifest")
 
   # The zip: the program and, with Windows line ends, its texts.
   set(copyright /usr/share/doc/mingw-w64-x86-64-dev/copyright)
