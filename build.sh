@@ -22,7 +22,7 @@ case $1 in test|bench|release)
 # Headless Wayland compositors for the tests, with what types keys into them
 # (wtype; mutter's D-Bus API, through sd-bus) and takes their pictures (grim).
 case $1 in test|release)
-	packages="$packages sway wtype grim mutter xwayland dbus libsystemd-dev" ;; esac
+	packages="$packages sway wtype grim mutter xwayland dbus-daemon libsystemd-dev" ;; esac
 case $1 in test|release)
 	packages="$packages groff-base desktop-file-utils dpkg-dev file appstream lintian wine wine64" ;; esac
 case $1 in test|windows|release)

@@ -577,7 +577,7 @@ bool compositor::type(KeySym sym)
 		return keys >= 0 && write(keys, &s, sizeof s) == sizeof s;
 	}
 	// wtype's keyboard is new each time, and loses its first event.
-	run wtype(runtime, env(), user, "wtype", { "-k", "Shift_L", "-k", XKeysymToString(sym) });
+	run wtype(runtime, env(), user, "wtype", { "-k", "Shift_L", "-s", "100", "-k", XKeysymToString(sym) });
 	return wtype.exit_status(START_SECONDS) == 0;
 }
 
@@ -677,4 +677,13 @@ bool OnWayland::wait_focus(Window w)
 		XGetInputFocus(c->dpy, &focus, &revert);
 		return focus > PointerRoot && top_level(c->dpy, focus) == top_level(c->dpy, w);
 	});
+}
+
+int OnWayland::key_status(run &r, KeySym sym)
+{
+	for (int i = 0; i < 3 && r.running(); i++) {
+		EXPECT_TRUE(c->type(sym)) << "the key could not be typed";
+		r.exit_status(i < 2 ? 3 : 10);
+	}
+	return r.status != -1 && WIFEXITED(r.status) ? WEXITSTATUS(r.status) : -1;
 }

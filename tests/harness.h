@@ -191,6 +191,11 @@ struct OnWayland : ::testing::TestWithParam<wm> {
 	Window manager_window(Window display);
 	// Whether the window (or its frame) gets the X keyboard focus.
 	bool wait_focus(Window w);
+	// Types a key through the compositor, up to three times while the run
+	// goes on (each wtype brings a keyboard and keymap of its own, and now
+	// and then more than its first event is lost), and gives the run's exit
+	// status, or -1.
+	int key_status(run &r, KeySym sym);
 };
 
 #endif
