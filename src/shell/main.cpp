@@ -105,8 +105,8 @@ static int x_error_ignored(Display *, XErrorEvent *)
 #endif
 
 #ifdef ALLEGRO_WITH_XWINDOWS
-/* Whether the X server is XWayland: it has an extension of that name from
- * version 23.1 on, and before that its VidMode calls the monitor so. */
+/* Whether the X server is XWayland: newer ones have an extension of that
+ * name; 22.1 (Debian 12's) has not, but its VidMode names the monitor so. */
 static int on_xwayland(void)
 {
 	Display *dpy = _xwin.display;
