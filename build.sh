@@ -19,6 +19,10 @@ packages="cmake make"
 [ "$1" = windows ] || packages="$packages g++ pkg-config liballegro4-dev x11-utils"
 case $1 in test|bench|release)
 	packages="$packages libgtest-dev libbenchmark-dev libx11-dev libxtst-dev xvfb" ;; esac
+# Headless Wayland compositors for the tests, with what types keys into them
+# (wtype; mutter's D-Bus API, through sd-bus) and takes their pictures (grim).
+case $1 in test|release)
+	packages="$packages sway wtype grim mutter xwayland dbus-daemon libsystemd-dev" ;; esac
 case $1 in test|release)
 	packages="$packages groff-base desktop-file-utils dpkg-dev file appstream lintian wine wine64 libxml2-utils" ;; esac
 case $1 in test|windows|release)

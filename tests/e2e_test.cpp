@@ -9,6 +9,30 @@
 
 namespace {
 
+// Waits until the picture that `take` gives (of picture_w columns, with the
+// display's top left corner at x0, y0) settles, and checks that it shows the
+// figure exactly: every lit pixel reachable, every pixel one of the two
+// colours once the palette is loaded (black outside the display), and most
+// of the figure in.
+template <typename F>
+void expect_drawn(F take, int picture_w, int x0, int y0, const figure &f, int width, int height, uint32_t fg,
+                  uint32_t bg)
+{
+	figure_match m;
+	wait_for(DRAW_SECONDS, [&] {
+		std::vector<uint32_t> px = take();
+		m = figure_match();
+		if (px.empty())   // not readable (yet)
+			return false;
+		m = match_figure(px, picture_w, x0, y0, f, width, height, fg, bg);
+		return m.settled();
+	});
+	EXPECT_EQ(m.foreign, 0) << "pixels in neither colour";
+	EXPECT_EQ(m.stray, 0) << "pixels lit that the chaos game cannot reach";
+	EXPECT_GT(m.wanted, 1000);
+	EXPECT_GE(m.drawn, m.wanted * 0.98) << m.drawn << " of " << m.wanted << " figure pixels drawn";
+}
+
 struct Dotfall : OnXvfb {
 	// For a run that did not end on a key: whether its display was still up.
 	std::string still_shown(run &r, int width, int height)
@@ -37,26 +61,7 @@ struct Dotfall : OnXvfb {
 			EXPECT_TRUE(top.width >= width && top.width - width <= FRAME && top.height >= height &&
 			            top.height - height <= FRAME) << "not a window of its own";
 
-		// Every lit pixel must be reachable, and every pixel one of the two
-		// colours once the palette is loaded; wait until most of the figure is in.
-		int foreign = 0, stray = 0, drawn = 0, wanted = 0;
-		wait_for(DRAW_SECONDS, [&] {
-			std::vector<uint32_t> px = grab(x.dpy, w, width, height);
-			foreign = stray = drawn = wanted = 0;
-			if (px.empty())   // not readable (yet)
-				return false;
-			for (size_t i = 0; i < px.size(); i++) {
-				foreign += px[i] != fg && px[i] != bg;
-				stray += px[i] == fg && !f.reachable[i];
-				drawn += px[i] == fg && f.recurrent[i];
-				wanted += f.recurrent[i];
-			}
-			return stray > 0 || (foreign == 0 && drawn >= wanted * 0.98);
-		});
-		EXPECT_EQ(foreign, 0) << "pixels in neither colour";
-		EXPECT_EQ(stray, 0) << "pixels lit that the chaos game cannot reach";
-		EXPECT_GT(wanted, 1000);
-		EXPECT_GE(drawn, wanted * 0.98) << drawn << " of " << wanted << " figure pixels drawn";
+		expect_drawn([&] { return grab(x.dpy, w, width, height); }, width, 0, 0, f, width, height, fg, bg);
 
 		press_key(x.dpy, w, XK_space);
 		EXPECT_EQ(r.exit_status(10), 0) << still_shown(r, width, height);
@@ -208,5 +213,77 @@ TEST_F(Dotfall, FailureMessageIsShownInADialog)
 	EXPECT_EQ(r.exit_status(10), 1);
 	EXPECT_EQ(r.output, "");
 }
+
+#ifndef DOTFALL_WINE
+// Under a Wayland compositor, through XWayland, with keys typed through the
+// compositor as a user's are.
+struct Wayland : OnWayland {
+	// The picture to check: on sway the output as the compositor shows it,
+	// on mutter what XWayland holds for the managed window (all of the output
+	// at full screen).
+	std::vector<uint32_t> picture(Window display, int width, int height)
+	{
+		if (c->kind == wm::sway && width == OUTPUT_WIDTH && height == OUTPUT_HEIGHT)
+			return c->screenshot();
+		return grab(c->dpy, width == OUTPUT_WIDTH ? manager_window(display) : display, width, height);
+	}
+};
+
+TEST_P(Wayland, FullScreenCoversTheOutputWithTheFigureCentredPixelForPixel)
+{
+	const int w = 640, h = 480;
+	run r(dir, c->env(), user, program);
+	Window display = wait_display(w, h, OUTPUT_WIDTH, OUTPUT_HEIGHT);
+	ASSERT_NE(display, 0u) << "no full-screen window holding a 640x480 display: " << r.output;
+	// A window that the window manager made full screen, not one of its own
+	// over the screen (which XWayland would stretch, mode switched, over the
+	// output, and which some compositors give no keys).
+	XWindowAttributes a = {};
+	XGetWindowAttributes(c->dpy, manager_window(display), &a);
+	EXPECT_FALSE(a.override_redirect) << "not a window the window manager manages";
+	int x, y;
+	Window child;
+	XTranslateCoordinates(c->dpy, manager_window(display), DefaultRootWindow(c->dpy), 0, 0, &x, &y, &child);
+	EXPECT_TRUE(x == 0 && y == 0) << "the full-screen window is at " << x << "," << y;
+
+	const figure f = chaos_figure(w, h, { { w / 2, 0 }, { 0, h }, { w, h } });
+	expect_drawn([&] { return picture(display, OUTPUT_WIDTH, OUTPUT_HEIGHT); }, OUTPUT_WIDTH,
+	             (OUTPUT_WIDTH - w) / 2, (OUTPUT_HEIGHT - h) / 2, f, w, h, WHITE, BLACK);
+
+	EXPECT_TRUE(wait_focus(display)) << "the full-screen window has no keyboard focus";
+	EXPECT_EQ(key_status(r, XK_space), 0) << "status " << r.status;
+	EXPECT_EQ(r.output, "");
+}
+
+TEST_P(Wayland, WindowShowsTheFigureAndAKeyEndsTheRun)
+{
+	const int w = 800, h = 600;
+	settings_file(screen_settings(0, w, h));
+	run r(dir, c->env(), user, program);
+	Window display = wait_display(w, h, w, h);
+	ASSERT_NE(display, 0u) << "no 800x600 window: " << r.output;
+	const figure f = chaos_figure(w, h, { { w / 2, 0 }, { 0, h }, { w, h } });
+	expect_drawn([&] { return picture(display, w, h); }, w, 0, 0, f, w, h, WHITE, BLACK);
+
+	EXPECT_TRUE(wait_focus(display)) << "the window has no keyboard focus";
+	EXPECT_EQ(key_status(r, XK_a), 0) << "status " << r.status;
+	EXPECT_EQ(r.output, "");
+}
+
+TEST_P(Wayland, FailureMessageIsShownAndReturnEndsTheRun)
+{
+	settings_file("[screen]\nscreenw = 0\n");
+	run r(dir, c->env({ "PATH=/usr/bin:/bin" }), user, program);
+	Window dialog = wait_window(c->dpy, 0, 0, "Xmessage");
+	ASSERT_NE(dialog, 0u) << "no message dialog: " << r.output;
+	EXPECT_TRUE(r.running()) << "the message waits to be dismissed";
+	EXPECT_TRUE(wait_focus(dialog)) << "the dialog has no keyboard focus";
+	EXPECT_EQ(key_status(r, XK_Return), 1) << "status " << r.status;
+	EXPECT_EQ(r.output, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(, Wayland, ::testing::Values(wm::sway, wm::mutter),
+                         [](const ::testing::TestParamInfo<wm> &p) { return std::string(wm_name(p.param)); });
+#endif
 
 } // namespace

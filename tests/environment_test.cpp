@@ -165,4 +165,21 @@ TEST_F(Environment, SettingsNameThatIsNoPlainFileIsNoSettingsFile)
 	}
 }
 
+// Killing the compositor takes its XWayland with it: the run ends as when
+// any X server goes away, full screen or in a window.
+struct WaylandEnvironment : OnWayland {};
+
+TEST_P(WaylandEnvironment, CompositorGoingAwayEndsTheRun)
+{
+	run r(dir, c->env(), user, program);
+	ASSERT_NE(wait_display(640, 480, OUTPUT_WIDTH, OUTPUT_HEIGHT), 0u) << r.output;
+	pause_ms(200);
+	c->kill_now();
+	EXPECT_EQ(r.exit_status(10), 1) << "status " << r.status;
+	EXPECT_EQ(r.output, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(, WaylandEnvironment, ::testing::Values(wm::sway, wm::mutter),
+                         [](const ::testing::TestParamInfo<wm> &p) { return std::string(wm_name(p.param)); });
+
 } // namespace

@@ -6,12 +6,15 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
+#include <sstream>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <systemd/sd-bus.h>
 
 const char MESSAGE[] = "Error setting graphics mode!";
 #ifdef DOTFALL_WINE
@@ -72,7 +75,7 @@ xserver::~xserver()
 }
 
 run::run(const fs::path &dir, const std::vector<std::string> &env, uid_t user,
-         const std::string &program)
+         const std::string &program, const std::vector<std::string> &args)
 {
 	if (program.size() > 4 && program.compare(program.size() - 4, 4, ".exe") == 0) {
 #ifdef WINE_PREFIX
@@ -112,7 +115,11 @@ run::run(const fs::path &dir, const std::vector<std::string> &env, uid_t user,
 			setenv("WINEDEBUG", "-all", 0);
 			execlp("wine", "wine", program.c_str(), (char *)nullptr);
 		}
-		execl(program.c_str(), program.c_str(), (char *)nullptr);
+		std::vector<char *> argv{ const_cast<char *>(program.c_str()) };
+		for (const std::string &a : args)
+			argv.push_back(const_cast<char *>(a.c_str()));
+		argv.push_back(nullptr);
+		execvp(program.c_str(), argv.data());
 		_exit(127);
 	}
 	close(fds[1]);
@@ -193,9 +200,8 @@ Window find_window(Display *dpy, Window under, int width, int height, const char
 		XWindowAttributes a;
 		if (!XGetWindowAttributes(dpy, kids[i], &a) || a.map_state != IsViewable)
 			continue;
-		if (cls) {
-			if (has_class(dpy, kids[i], cls))
-				found = kids[i];
+		if (cls) {   // inside a window manager's frame, or not
+			found = has_class(dpy, kids[i], cls) ? kids[i] : find_window(dpy, kids[i], 0, 0, cls);
 			continue;
 		}
 		found = find_window(dpy, kids[i], width, height);
@@ -372,4 +378,312 @@ std::vector<std::string> OnXvfb::env(std::vector<std::string> more)
 {
 	more.insert(more.begin(), "DISPLAY=" + x.name);
 	return more;
+}
+
+const char *wm_name(wm kind)
+{
+	return kind == wm::sway ? "sway" : "mutter";
+}
+
+// Reads a whole file, or "".
+static std::string slurp(const fs::path &file)
+{
+	std::ifstream in(file, std::ios::binary);
+	return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// mutter's RemoteDesktop session, kept by a process of the compositor's
+// user (the session bus takes no one else, and the session ends with the
+// connection that made it): it presses and releases each keysym read from
+// `in`. A new virtual keyboard loses its first event: Shift goes first.
+static void remote_desktop(const std::string &address, int in)
+{
+	const char *service = "org.gnome.Mutter.RemoteDesktop";
+	sd_bus *bus = nullptr;
+	sd_bus_message *reply = nullptr;
+	const char *session = nullptr;
+	if (sd_bus_new(&bus) < 0 || sd_bus_set_address(bus, address.c_str()) < 0 ||
+	    sd_bus_set_bus_client(bus, 1) < 0 || sd_bus_start(bus) < 0)
+		_exit(1);
+	wait_for(START_SECONDS, [&] {
+		return sd_bus_call_method(bus, service, "/org/gnome/Mutter/RemoteDesktop", service, "CreateSession",
+		                          nullptr, &reply, "") >= 0;
+	});
+	if (!reply || sd_bus_message_read(reply, "o", &session) < 0)
+		_exit(1);
+	const std::string path = session;
+	const std::string iface = std::string(service) + ".Session";
+	if (sd_bus_call_method(bus, service, path.c_str(), iface.c_str(), "Start", nullptr, nullptr, "") < 0)
+		_exit(1);
+	uint32_t sym = XK_Shift_L;
+	do {
+		for (int down : { 1, 0 })
+			if (sd_bus_call_method(bus, service, path.c_str(), iface.c_str(), "NotifyKeyboardKeysym", nullptr,
+			                       nullptr, "ub", sym, down) < 0)
+				_exit(1);
+	} while (read(in, &sym, sizeof sym) == sizeof sym);
+	_exit(0);
+}
+
+compositor::compositor(wm k, uid_t u) : kind(k), user(u)
+{
+	char tmpl[] = "/tmp/dotfall-wayland-XXXXXX";
+	if (!mkdtemp(tmpl)) {
+		failure = "no runtime folder";
+		return;
+	}
+	runtime = tmpl;
+	if (user && chown(tmpl, user, user) != 0) {
+		failure = "cannot give the runtime folder to user " + std::to_string(user);
+		return;
+	}
+	const fs::path log = runtime / "log", names = runtime / "names";
+	if (kind == wm::sway)
+		// Its children get its WAYLAND_DISPLAY and DISPLAY: one of them
+		// writes them down, once XWayland is up (force: not on demand).
+		std::ofstream(runtime / "config") << "xwayland force\noutput HEADLESS-1 resolution " << OUTPUT_WIDTH << "x"
+		                                  << OUTPUT_HEIGHT << "\nexec sh -c 'echo $WAYLAND_DISPLAY $DISPLAY >"
+		                                  << names.string() << ".new && mv " << names.string() << ".new "
+		                                  << names.string() << "'\n";
+	pid = fork();
+	if (pid == 0) {
+		setpgid(0, 0);
+		int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+		dup2(fd, 1);
+		dup2(fd, 2);
+		if (user && (fchown(fd, user, user) != 0 || setgroups(0, nullptr) != 0 || setgid(user) != 0 ||
+		             setuid(user) != 0))
+			_exit(127);
+		prctl(PR_SET_PDEATHSIG, SIGTERM);   // after setuid, which clears it
+		clearenv();
+		setenv("PATH", "/usr/bin:/bin", 1);
+		setenv("HOME", runtime.c_str(), 1);
+		setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+		if (kind == wm::sway) {
+			setenv("WLR_BACKENDS", "headless", 1);
+			setenv("WLR_LIBINPUT_NO_DEVICES", "1", 1);
+			setenv("WLR_RENDERER", "pixman", 1);
+			execlp("sway", "sway", "-c", (runtime / "config").c_str(), (char *)nullptr);
+		} else {
+			std::string size = std::to_string(OUTPUT_WIDTH) + "x" + std::to_string(OUTPUT_HEIGHT);
+			std::string script = "echo \"$DBUS_SESSION_BUS_ADDRESS\" >" + (runtime / "bus").string() +
+			                     "; exec mutter --headless --wayland --virtual-monitor " + size;
+			execlp("dbus-run-session", "dbus-run-session", "--", "sh", "-c", script.c_str(), (char *)nullptr);
+		}
+		_exit(127);
+	}
+	setpgid(pid, pid);
+
+	// sway writes its names down; mutter logs them, and its X authority
+	// file is the one in the runtime folder.
+	auto up = [&] {
+		if (waitpid(pid, nullptr, WNOHANG) == pid) {
+			pid = -1;
+			return true;
+		}
+		if (kind == wm::sway) {
+			std::istringstream(slurp(names)) >> wayland >> display;
+			return !display.empty();
+		}
+		const std::string text = slurp(log);
+		size_t x = text.find("Using public X11 display "), w = text.find("Using Wayland display name '");
+		if (x == std::string::npos || w == std::string::npos)
+			return false;
+		display = text.substr(x + 25, text.find_first_of(",\n", x) - x - 25);
+		wayland = text.substr(w + 28, text.find('\'', w + 28) - w - 28);
+		bus = trimmed(slurp(runtime / "bus"));
+		for (auto &e : fs::directory_iterator(runtime))
+			if (e.path().filename().string().rfind(".mutter-Xwaylandauth.", 0) == 0)
+				xauthority = e.path();
+		return !bus.empty() && !xauthority.empty();
+	};
+	if (!wait_for(START_SECONDS * 2, up) || pid < 0) {
+		failure = std::string(wm_name(kind)) + " did not come up: " + slurp(log);
+		return;
+	}
+
+	// XWayland takes clients of the compositor's user (and, on mutter, the
+	// holders of its cookie): connect as that user.
+	if (xauthority.size())
+		setenv("XAUTHORITY", xauthority.c_str(), 1);
+	wait_for(START_SECONDS, [&] {
+		if (user && seteuid(user) != 0)
+			return false;
+		dpy = XOpenDisplay(display.c_str());
+		if (user && seteuid(0) != 0)
+			abort();
+		return dpy != nullptr;
+	});
+	unsetenv("XAUTHORITY");
+	if (!dpy) {
+		failure = "no connection to " + std::string(wm_name(kind)) + "'s XWayland " + display + ": " + slurp(log);
+		return;
+	}
+	XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+
+	if (kind == wm::mutter) {
+		int fds[2];
+		if (pipe(fds) != 0)
+			return;
+		keyboard = fork();
+		if (keyboard == 0) {
+			close(fds[1]);
+			if (user && (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0))
+				_exit(127);
+			remote_desktop(bus, fds[0]);
+		}
+		close(fds[0]);
+		keys = fds[1];
+	}
+}
+
+compositor::~compositor()
+{
+	if (keys >= 0)
+		close(keys);
+	if (keyboard > 0)
+		waitpid(keyboard, nullptr, 0);
+	kill_now();
+	if (!runtime.empty())
+		fs::remove_all(runtime);
+}
+
+void compositor::kill_now()
+{
+	if (dpy) {   // or Xlib ends this process when the server goes
+		XCloseDisplay(dpy);
+		dpy = nullptr;
+	}
+	if (pid > 0) {
+		kill(-pid, SIGKILL);
+		waitpid(pid, nullptr, 0);
+		pid = -1;
+	}
+}
+
+std::vector<std::string> compositor::env(std::vector<std::string> more) const
+{
+	std::vector<std::string> vars{ "XDG_RUNTIME_DIR=" + runtime.string(), "WAYLAND_DISPLAY=" + wayland,
+	                               "DISPLAY=" + display, "HOME=" + runtime.string() };
+	vars.push_back(xauthority.empty() ? "XAUTHORITY" : "XAUTHORITY=" + xauthority);
+	vars.insert(vars.end(), more.begin(), more.end());
+	return vars;
+}
+
+bool compositor::type(KeySym sym)
+{
+	if (kind == wm::mutter) {
+		uint32_t s = sym;
+		return keys >= 0 && write(keys, &s, sizeof s) == sizeof s;
+	}
+	// wtype's keyboard is new each time, and loses its first event.
+	run wtype(runtime, env(), user, "wtype", { "-k", "Shift_L", "-s", "100", "-k", XKeysymToString(sym) });
+	return wtype.exit_status(START_SECONDS) == 0;
+}
+
+std::vector<uint32_t> compositor::screenshot()
+{
+	std::vector<uint32_t> pixels;
+	const fs::path shot = runtime / "shot.ppm";
+	run grim(runtime, env(), user, "grim", { "-t", "ppm", shot.string() });
+	if (grim.exit_status(START_SECONDS) != 0)
+		return pixels;
+	std::string data = slurp(shot);
+	std::istringstream in(data);
+	std::string magic;
+	int w = 0, h = 0, max = 0;
+	in >> magic >> w >> h >> max;
+	const size_t at = (size_t)in.tellg() + 1;
+	if (magic != "P6" || w != OUTPUT_WIDTH || h != OUTPUT_HEIGHT || max != 255 || data.size() < at + 3u * w * h)
+		return pixels;
+	for (size_t i = 0; i < (size_t)w * h; i++) {
+		const unsigned char *p = (const unsigned char *)data.data() + at + 3 * i;
+		pixels.push_back(p[0] << 16 | p[1] << 8 | p[2]);
+	}
+	return pixels;
+}
+
+figure_match match_figure(const std::vector<uint32_t> &px, int picture_w, int x0, int y0, const figure &f,
+                          int width, int height, uint32_t fg, uint32_t bg)
+{
+	figure_match m;
+	for (size_t i = 0; i < px.size(); i++) {
+		const int x = (int)(i % picture_w) - x0, y = (int)(i / picture_w) - y0;
+		if (x < 0 || y < 0 || x >= width || y >= height) {
+			m.foreign += px[i] != 0;
+			continue;
+		}
+		const size_t j = (size_t)y * width + x;
+		m.foreign += px[i] != fg && px[i] != bg;
+		m.stray += px[i] == fg && !f.reachable[j];
+		m.drawn += px[i] == fg && f.recurrent[j];
+	}
+	for (int y = std::max(0, -y0); y < height && y + y0 < (int)(px.size() / picture_w); y++)
+		for (int x = std::max(0, -x0); x < width && x + x0 < picture_w; x++)
+			m.wanted += f.recurrent[(size_t)y * width + x];
+	return m;
+}
+
+void OnWayland::SetUp()
+{
+	const bool sway = GetParam() == wm::sway;
+	for (const char *tool : { sway ? "sway" : "mutter", sway ? "wtype" : "dbus-run-session", sway ? "grim" : "mutter",
+	                          "Xwayland" })
+		if (access(("/usr/bin/" + std::string(tool)).c_str(), X_OK) != 0)
+			GTEST_SKIP() << tool << " is not installed";
+	c = std::make_unique<compositor>(GetParam(), user);
+	ASSERT_EQ(c->failure, "");
+	dir = c->runtime / "run";
+	program = c->runtime / "dotfall";
+	fs::create_directory(dir);
+	fs::copy_file(DOTFALL, program);
+	ASSERT_EQ(chmod(program.c_str(), 0755), 0);
+	if (user) {
+		ASSERT_EQ(chown(dir.c_str(), user, user), 0);
+	}
+}
+
+void OnWayland::settings_file(const std::string &text)
+{
+	std::ofstream(dir / "dotfall.ini", std::ios::binary) << text;
+}
+
+Window OnWayland::wait_display(int width, int height, int outer_w, int outer_h)
+{
+	Window w = 0;
+	wait_for(START_SECONDS, [&] {
+		w = find_window(c->dpy, DefaultRootWindow(c->dpy), width, height);
+		XWindowAttributes a;
+		return w && XGetWindowAttributes(c->dpy, manager_window(w), &a) && a.width == outer_w &&
+		       a.height == outer_h;
+	});
+	return w;
+}
+
+Window OnWayland::manager_window(Window display)
+{
+	Window root, parent = 0, *kids = nullptr;
+	unsigned n;
+	if (XQueryTree(c->dpy, display, &root, &parent, &kids, &n) && kids)
+		XFree(kids);
+	return parent;
+}
+
+bool OnWayland::wait_focus(Window w)
+{
+	return wait_for(START_SECONDS, [&] {
+		Window focus;
+		int revert;
+		XGetInputFocus(c->dpy, &focus, &revert);
+		return focus > PointerRoot && top_level(c->dpy, focus) == top_level(c->dpy, w);
+	});
+}
+
+int OnWayland::key_status(run &r, KeySym sym)
+{
+	for (int i = 0; i < 3 && r.running(); i++) {
+		EXPECT_TRUE(c->type(sym)) << "the key could not be typed";
+		r.exit_status(i < 2 ? 3 : 10);
+	}
+	return r.status != -1 && WIFEXITED(r.status) ? WEXITSTATUS(r.status) : -1;
 }

@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 #include <gtest/gtest.h>
 // Xlib defines macros (None, Bool, Status) that gtest must not see.
@@ -68,12 +70,46 @@ struct run {
 	std::string wine_prefix;   // under Wine: the prefix it ran in
 
 	run(const fs::path &dir, const std::vector<std::string> &env, uid_t user = 0,
-	    const std::string &program = DOTFALL);
+	    const std::string &program = DOTFALL, const std::vector<std::string> &args = {});
 	~run();
 	bool running();
 	// The exit status, or -1 after a signal or no exit within `seconds`.
 	int exit_status(double seconds);
 };
+
+// A headless Wayland compositor with its XWayland, for one test, run by
+// `user` when nonzero (sway will not run as root) with a runtime folder of
+// its own and a 1280x800 output: sway, with keys typed by wtype and the
+// output's picture taken by grim, or GNOME's mutter, with keys sent through
+// its RemoteDesktop D-Bus API (its ScreenCast needs PipeWire: pictures come
+// from XWayland). `dpy` is the harness's own connection to its XWayland.
+enum class wm { sway, mutter };
+const int OUTPUT_WIDTH = 1280, OUTPUT_HEIGHT = 800;
+
+struct compositor {
+	wm kind;
+	uid_t user;
+	pid_t pid = -1;            // its process group too
+	fs::path runtime;          // XDG_RUNTIME_DIR, and the log
+	std::string wayland, display, xauthority, bus;
+	Display *dpy = nullptr;
+	pid_t keyboard = -1;       // mutter: the RemoteDesktop session's process
+	int keys = -1;             // and the pipe that takes its keysyms
+
+	compositor(wm kind, uid_t user);
+	~compositor();
+	// What went wrong in starting, from its log; "" once it is up.
+	std::string failure;
+	// Its variables for a program run under it.
+	std::vector<std::string> env(std::vector<std::string> more = {}) const;
+	// Presses and releases a key through the compositor.
+	bool type(KeySym sym);
+	// The output as the compositor shows it, 0xRRGGBB row by row (sway only).
+	std::vector<uint32_t> screenshot();
+	// Ends the compositor and its XWayland at once.
+	void kill_now();
+};
+const char *wm_name(wm kind);
 
 // The deepest viewable window of the given size below `under` (or a
 // top-level one that size within its frame); or, with a class name, the
@@ -100,6 +136,19 @@ struct figure {
 };
 figure chaos_figure(int width, int height, const int (&pts)[3][2]);
 
+// How a picture of picture_w columns, holding a display whose top left
+// corner is at (x0, y0) in it (cropped where outside), compares with the
+// figure on that display: pixels in neither colour, or not black outside the
+// display; lit pixels that the game cannot reach; figure pixels drawn, of
+// those wanted.
+struct figure_match {
+	int foreign = 0, stray = 0, drawn = 0, wanted = 0;
+	// Either wrong already, or most of the figure is in.
+	bool settled() const { return stray > 0 || (foreign == 0 && drawn >= wanted * 0.98); }
+};
+figure_match match_figure(const std::vector<uint32_t> &px, int picture_w, int x0, int y0, const figure &f,
+                          int width, int height, uint32_t fg, uint32_t bg);
+
 // Output without its line ends, as the message is shown on a terminal.
 std::string trimmed(const std::string &output);
 
@@ -124,6 +173,29 @@ struct OnXvfb : ::testing::Test {
 	void expect_failure(const std::vector<std::string> &vars);
 	// DISPLAY for this test's server, then `more`.
 	std::vector<std::string> env(std::vector<std::string> more = {});
+};
+
+// A test under a headless Wayland compositor: its user (nobody when the
+// tests run as root), an empty folder that user can reach, and a copy of
+// dotfall there. Skipped only where the compositor is not installed.
+struct OnWayland : ::testing::TestWithParam<wm> {
+	uid_t user = geteuid() == 0 ? 65534 : 0;
+	std::unique_ptr<compositor> c;
+	fs::path dir, program;
+
+	void SetUp() override;
+	void settings_file(const std::string &text);
+	// dotfall's display window of width by height, once the window that
+	// holds it (the one the window manager manages) is outer_w by outer_h.
+	Window wait_display(int width, int height, int outer_w, int outer_h);
+	Window manager_window(Window display);
+	// Whether the window (or its frame) gets the X keyboard focus.
+	bool wait_focus(Window w);
+	// Types a key through the compositor, up to three times while the run
+	// goes on (each wtype brings a keyboard and keymap of its own, and now
+	// and then more than its first event is lost), and gives the run's exit
+	// status, or -1.
+	int key_status(run &r, KeySym sym);
 };
 
 #endif

@@ -24,8 +24,10 @@
 static volatile sig_atomic_t signalled;
 
 #ifdef ALLEGRO_WITH_XWINDOWS
+#include <cstring>
 #include <unistd.h>
 #include <X11/Xlib.h>
+#include <xalleg.h>
 
 /* INT, TERM and HUP end the run the way a key does; QUIT, the last, keeps
  * its usual meaning: end at once, with a core dump. */
@@ -99,6 +101,86 @@ static int x_error(Display *dpy, XErrorEvent *e)
 static int x_error_ignored(Display *, XErrorEvent *)
 {
 	return 0;
+}
+#endif
+
+#ifdef ALLEGRO_WITH_XWINDOWS
+/* Whether the X server is XWayland: newer ones have an extension of that
+ * name; 22.1 (Debian 12's) has not, but its VidMode names the monitor so. */
+static int on_xwayland(void)
+{
+	Display *dpy = _xwin.display;
+	int op, event, error, found = 0;
+	XF86VidModeMonitor m;
+	XLOCK();
+	if (XQueryExtension(dpy, "XWAYLAND", &op, &event, &error))
+		found = 1;
+	else if (XF86VidModeQueryExtension(dpy, &event, &error) &&
+	         XF86VidModeGetMonitor(dpy, DefaultScreen(dpy), &m)) {
+		found = m.model && strcmp(m.model, "XWAYLAND") == 0;
+		XFree(m.vendor);
+		XFree(m.model);
+		XFree(m.hsync);
+		XFree(m.vsync);
+	}
+	XUNLOCK();
+	return found;
+}
+
+/* The library's full screen is a window of its own over the X screen, which
+ * no window manager sees, with the keyboard grabbed and a VidMode switch.
+ * Under XWayland that fails: a grab acts only while the compositor gives an
+ * X window the keyboard, and GNOME's does not give it that one, so no key
+ * ends the run; and XWayland stretches a switched mode over the whole
+ * output, whatever its shape. There full screen is the library's window
+ * instead, which the window manager is asked to make full screen (EWMH),
+ * as other programs do on Wayland desktops; see fill_output. */
+static int display_driver(const settings *s)
+{
+	if (s->fullscreen && on_xwayland())
+		return WINDOWED_DRIVER;
+	return s->fullscreen ? FULLSCREEN_DRIVER : WINDOWED_DRIVER;
+}
+
+/* The managed window's background is black, and the display is a window
+ * inside it: centred once, and kept centred by its gravity, which moves it
+ * by half of each change in its parent's size. Larger than the output, it
+ * is cropped evenly. The library fixed the window's size (minimum equal to
+ * maximum), and mutter will not make such a window full screen: those
+ * hints go. */
+static void fill_output(void)
+{
+	Display *dpy = _xwin.display;
+	XLOCK();
+	XWindowAttributes now;
+	XGetWindowAttributes(dpy, _xwin.wm_window, &now);
+	XMoveWindow(dpy, _xwin.window, (now.width - SCREEN_W) / 2, (now.height - SCREEN_H) / 2);
+	XSetWindowAttributes centred = {};
+	centred.win_gravity = CenterGravity;
+	XChangeWindowAttributes(dpy, _xwin.window, CWWinGravity, &centred);
+
+	XSizeHints *hints = XAllocSizeHints();
+	if (hints) {
+		XSetWMNormalHints(dpy, _xwin.wm_window, hints);
+		XFree(hints);
+	}
+
+	XEvent e = {};
+	e.xclient.type = ClientMessage;
+	e.xclient.window = _xwin.wm_window;
+	e.xclient.message_type = XInternAtom(dpy, "_NET_WM_STATE", False);
+	e.xclient.format = 32;
+	e.xclient.data.l[0] = 1;   /* add */
+	e.xclient.data.l[1] = XInternAtom(dpy, "_NET_WM_STATE_FULLSCREEN", False);
+	e.xclient.data.l[3] = 1;   /* asked by the program itself */
+	XSendEvent(dpy, DefaultRootWindow(dpy), False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+	XFlush(dpy);
+	XUNLOCK();
+}
+#else
+static int display_driver(const settings *s)
+{
+	return s->fullscreen ? FULLSCREEN_DRIVER : WINDOWED_DRIVER;
 }
 #endif
 
@@ -184,8 +266,13 @@ int main(void)
 	read_screen_settings(&s);
 	if (s.screenw < 1 || s.screenw > MAX_SIDE || s.screenh < 1 || s.screenh > MAX_SIDE)
 		return display_failed();
-	if (set_gfx_mode(s.fullscreen ? FULLSCREEN_DRIVER : WINDOWED_DRIVER, s.screenw, s.screenh, 0, 0) != 0)
+	int driver = display_driver(&s);
+	if (set_gfx_mode(driver, s.screenw, s.screenh, 0, 0) != 0)
 		return display_failed();
+#ifdef ALLEGRO_WITH_XWINDOWS
+	if (s.fullscreen && driver == WINDOWED_DRIVER)
+		fill_output();
+#endif
 
 	/* Everything from here follows the display that was set, which need not
 	 * be the size that was asked for. */
