@@ -372,13 +372,14 @@ int main(int argc, char **argv)
 	}
 	// Within 3 % when the whole interval is; measurably dearer when the
 	// whole interval is above; otherwise these rounds cannot tell, and the
-	// verdict says so rather than guess.
+	// verdict says so rather than guess. A counter that seems to cost 1 % or
+	// more leaves the measure in doubt, not dotfall at fault.
 	const bool pass = code.n >= 2 && code.high <= 1.03 && before.high <= 1.03 && count_share < 0.01;
-	const bool fail = code.low > 1.03 || before.low > 1.03 || count_share >= 0.01;
+	const bool fail = code.low > 1.03 || before.low > 1.03;
 	std::printf("verdict: %s\n", pass   ? "PASS, dotfall's own code and its batches add less than 3 % to the "
 	                                      "library's cost a step"
 	                             : fail ? "FAIL, see the ratios above"
-	                                    : "NOT RESOLVED, the rounds differ by more than 3 %: run more rounds, "
-	                                      "or on a quieter machine");
+	                                    : "NOT RESOLVED, the rounds differ by more than 3 % (or counting seems "
+	                                      "to cost 1 %): run more rounds, or on a quieter machine");
 	return pass ? 0 : fail ? 1 : 3;
 }
