@@ -1,7 +1,9 @@
 // The yardstick for dotfall's own code: dotfall's run, settings and all,
 // with the plotter written out inline in the drawing loop: the same library
-// calls and nothing else.
+// calls and nothing else. Built with UNBATCHED, it is the loop as it was
+// before it drew in batches: a key test at every step.
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -34,12 +36,26 @@ int main(void)
 	const int32_t px[3] = { s.point_1_x, s.point_2_x, s.point_3_x };
 	const int32_t py[3] = { s.point_1_y, s.point_2_y, s.point_3_y };
 	int32_t x = SCREEN_W / 2, y = SCREEN_H / 2;
+#ifdef UNBATCHED
 	while (!keypressed()) {
 		const int i = rand() % 3;
 		x = (int32_t)(((int64_t)x + px[i]) / 2);
 		y = (int32_t)(((int64_t)y + py[i]) / 2);
 		putpixel(screen, x, y, 1);
 	}
+#else
+	while (!keypressed()) {
+		auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(2);
+		do
+			for (int n = 0; n < 1024; n++) {
+				const int i = rand() % 3;
+				x = (int32_t)(((int64_t)x + px[i]) / 2);
+				y = (int32_t)(((int64_t)y + py[i]) / 2);
+				putpixel(screen, x, y, 1);
+			}
+		while (std::chrono::steady_clock::now() < end);
+	}
+#endif
 	allegro_exit();
 	return 0;
 }
