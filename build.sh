@@ -18,7 +18,7 @@ esac
 packages="cmake make"
 [ "$1" = windows ] || packages="$packages g++ pkg-config liballegro4-dev x11-utils"
 case $1 in test|bench|release)
-	packages="$packages libgtest-dev libbenchmark-dev libx11-dev libxtst-dev xvfb" ;; esac
+	packages="$packages libgtest-dev libbenchmark-dev libx11-dev libxtst-dev xvfb openbox" ;; esac
 case $1 in test|release)
 	packages="$packages groff-base desktop-file-utils dpkg-dev file appstream lintian wine wine64" ;; esac
 case $1 in test|windows|release)

@@ -10,6 +10,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
@@ -26,7 +27,7 @@ const int FRAME = 0;
 const double START_SECONDS = 10, DRAW_SECONDS = 60;
 #endif
 
-xserver::xserver()
+xserver::xserver(int width, int height, bool window_manager)
 {
 	int fds[2];
 	if (pipe(fds) != 0)
@@ -36,7 +37,7 @@ xserver::xserver()
 		prctl(PR_SET_PDEATHSIG, SIGTERM);   // no server outlives its test
 		close(fds[0]);
 		std::string fd = std::to_string(fds[1]);
-		std::string size = std::to_string(SCREEN_WIDTH) + "x" + std::to_string(SCREEN_HEIGHT) + "x24";
+		std::string size = std::to_string(width) + "x" + std::to_string(height) + "x24";
 		int null = open("/dev/null", O_WRONLY);
 		dup2(null, 1);
 		dup2(null, 2);
@@ -59,10 +60,42 @@ xserver::xserver()
 	// Windows come and go under the tests' feet; a request on one that has
 	// gone must not end the test process, as Xlib's default handler would.
 	XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+	if (dpy && window_manager) {
+		wm = fork();
+		if (wm == 0) {
+			prctl(PR_SET_PDEATHSIG, SIGTERM);
+			int null = open("/dev/null", O_WRONLY);
+			dup2(null, 1);
+			dup2(null, 2);
+			setenv("DISPLAY", name.c_str(), 1);
+			execlp("openbox", "openbox", "--sm-disable", (char *)nullptr);
+			_exit(127);
+		}
+		wait_for(START_SECONDS, [&] { return managed(); });
+	}
+}
+
+bool xserver::managed()
+{
+	// A window manager that follows the desktop conventions names a window
+	// of its own on the root window.
+	Atom check = XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", False), type;
+	int format;
+	unsigned long n, left;
+	unsigned char *data = nullptr;
+	bool found = XGetWindowProperty(dpy, DefaultRootWindow(dpy), check, 0, 1, False, XA_WINDOW, &type, &format,
+	                                &n, &left, &data) == Success && n == 1;
+	if (data)
+		XFree(data);
+	return found;
 }
 
 xserver::~xserver()
 {
+	if (wm > 0) {
+		kill(wm, SIGTERM);
+		waitpid(wm, nullptr, 0);
+	}
 	if (dpy)
 		XCloseDisplay(dpy);
 	if (pid > 0) {
@@ -229,6 +262,18 @@ Window top_level(Display *dpy, Window w)
 	return w;
 }
 
+// The window's parent, or 0 for the root.
+static Window parent_of(Display *dpy, Window w)
+{
+	Window root, parent = 0, *kids = nullptr;
+	unsigned n;
+	if (!XQueryTree(dpy, w, &root, &parent, &kids, &n) || parent == root)
+		parent = 0;
+	if (kids)
+		XFree(kids);
+	return parent;
+}
+
 Window any_window(Display *dpy)
 {
 	Window root, parent, *kids = nullptr, found = 0;
@@ -278,13 +323,17 @@ void press_key(Display *dpy, Window over, KeySym sym)
 	XGetWindowAttributes(dpy, over, &a);
 	point_at(dpy, over, a.width / 2, a.height / 2);   // inside any frame
 	// Wine gives its window the focus itself once it has activated it; a
-	// key before that goes nowhere.
-	if (has_class(dpy, top_level(dpy, over), nullptr))
+	// key before that goes nowhere. A window manager puts Wine's window in a
+	// frame of its own, and the focus on the window inside.
+	Window wine = over;
+	while (wine && !has_class(dpy, wine, nullptr) && wine != top_level(dpy, wine))
+		wine = parent_of(dpy, wine);
+	if (wine && has_class(dpy, wine, nullptr))
 		wait_for(START_SECONDS, [&] {
 			Window focus;
 			int revert;
 			XGetInputFocus(dpy, &focus, &revert);
-			return focus == top_level(dpy, over);
+			return focus > PointerRoot && top_level(dpy, focus) == top_level(dpy, over);
 		});
 	KeyCode code = XKeysymToKeycode(dpy, sym);
 	XTestFakeKeyEvent(dpy, code, True, 0);
