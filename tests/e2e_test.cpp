@@ -303,6 +303,11 @@ struct Desktop : Dotfall, ::testing::WithParamInterface<bool> {
 // Ten starts, each ended by another key, the process gone after it.
 TEST_P(Desktop, EveryKeyEndsTheRun)
 {
+#ifdef DOTFALL_WINE
+	if (fullscreen)
+		GTEST_SKIP() << "under openbox on Xvfb, Wine's full screen often never gets the keyboard focus "
+		                "(openbox keeps it, a click does not help): no key reaches any program there";
+#endif
 	const KeySym keys[] = { XK_Tab, XK_F1, XK_Left, XK_5, XK_space, XK_Escape, XK_a, XK_Return, XK_KP_Add, XK_Down };
 	for (KeySym key : keys) {
 		SCOPED_TRACE(XKeysymToString(key));
