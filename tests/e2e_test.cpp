@@ -286,6 +286,10 @@ struct Desktop : Dotfall, ::testing::WithParamInterface<bool> {
 
 	Window display()
 	{
+		// Full screen is a window of its own over everything, outside any
+		// frame (on X11 one without a class).
+		if (fullscreen)
+			return wait_window(x.dpy, width, height);
 		Window w = 0;
 		wait_for(START_SECONDS, [&] { return (w = display_in(DefaultRootWindow(x.dpy))) != 0; });
 		return w;
