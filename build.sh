@@ -18,7 +18,7 @@ esac
 packages="cmake make"
 [ "$1" = windows ] || packages="$packages g++ pkg-config liballegro4-dev x11-utils"
 case $1 in test|bench|release)
-	packages="$packages libgtest-dev libbenchmark-dev libx11-dev libxtst-dev xvfb" ;; esac
+	packages="$packages libgtest-dev libbenchmark-dev libx11-dev libxtst-dev xvfb openbox" ;; esac
 # Headless Wayland compositors for the tests, with what types keys into them
 # (wtype; mutter's D-Bus API, through sd-bus) and takes their pictures (grim).
 case $1 in test|release)

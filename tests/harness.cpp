@@ -13,6 +13,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <systemd/sd-bus.h>
@@ -27,7 +28,7 @@ const int FRAME = 0;
 const double START_SECONDS = 10, DRAW_SECONDS = 60;
 #endif
 
-xserver::xserver(int width, int height)
+xserver::xserver(int width, int height, bool window_manager)
 {
 	int fds[2];
 	if (pipe(fds) != 0)
@@ -60,10 +61,42 @@ xserver::xserver(int width, int height)
 	// Windows come and go under the tests' feet; a request on one that has
 	// gone must not end the test process, as Xlib's default handler would.
 	XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+	if (dpy && window_manager) {
+		wm = fork();
+		if (wm == 0) {
+			prctl(PR_SET_PDEATHSIG, SIGTERM);
+			int null = open("/dev/null", O_WRONLY);
+			dup2(null, 1);
+			dup2(null, 2);
+			setenv("DISPLAY", name.c_str(), 1);
+			execlp("openbox", "openbox", "--sm-disable", (char *)nullptr);
+			_exit(127);
+		}
+		wait_for(START_SECONDS, [&] { return managed(); });
+	}
+}
+
+bool xserver::managed()
+{
+	// A window manager that follows the desktop conventions names a window
+	// of its own on the root window.
+	Atom check = XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", False), type;
+	int format;
+	unsigned long n, left;
+	unsigned char *data = nullptr;
+	bool found = XGetWindowProperty(dpy, DefaultRootWindow(dpy), check, 0, 1, False, XA_WINDOW, &type, &format,
+	                                &n, &left, &data) == Success && n == 1;
+	if (data)
+		XFree(data);
+	return found;
 }
 
 xserver::~xserver()
 {
+	if (wm > 0) {
+		kill(wm, SIGTERM);
+		waitpid(wm, nullptr, 0);
+	}
 	if (dpy)
 		XCloseDisplay(dpy);
 	if (pid > 0) {
@@ -233,6 +266,18 @@ Window top_level(Display *dpy, Window w)
 	return w;
 }
 
+// The window's parent, or 0 for the root.
+static Window parent_of(Display *dpy, Window w)
+{
+	Window root, parent = 0, *kids = nullptr;
+	unsigned n;
+	if (!XQueryTree(dpy, w, &root, &parent, &kids, &n) || parent == root)
+		parent = 0;
+	if (kids)
+		XFree(kids);
+	return parent;
+}
+
 Window any_window(Display *dpy)
 {
 	Window root, parent, *kids = nullptr, found = 0;
@@ -283,13 +328,18 @@ void press_key(Display *dpy, Window over, KeySym sym)
 	point_at(dpy, over, a.width / 2, a.height / 2);   // inside any frame
 	// A key goes nowhere before Wine has activated its window. Wine may then
 	// give the window the focus itself, or leave it following the pointer
-	// (PointerRoot, as with no window manager here): both take the key.
-	if (has_class(dpy, top_level(dpy, over), nullptr))
+	// (PointerRoot, as with no window manager here): both take the key. A
+	// window manager puts Wine's window in a frame of its own, and the focus
+	// on the window inside.
+	Window wine = over;
+	while (wine && !has_class(dpy, wine, nullptr) && wine != top_level(dpy, wine))
+		wine = parent_of(dpy, wine);
+	if (wine && has_class(dpy, wine, nullptr))
 		wait_for(START_SECONDS, [&] {
 			Window focus;
 			int revert;
 			XGetInputFocus(dpy, &focus, &revert);
-			return focus == top_level(dpy, over) || focus == PointerRoot;
+			return focus == PointerRoot || (focus > PointerRoot && top_level(dpy, focus) == top_level(dpy, over));
 		});
 	KeyCode code = XKeysymToKeycode(dpy, sym);
 	XTestFakeKeyEvent(dpy, code, True, 0);

@@ -46,14 +46,18 @@ bool wait_for(double seconds, F done)
 	return true;
 }
 
-// A private X server on a free display number, for one test.
+// A private X server on a free display number, for one test: the tests'
+// usual screen, or a desktop of the given size with a window manager
+// (openbox) on it.
 struct xserver {
-	pid_t pid = -1;
+	pid_t pid = -1, wm = -1;
 	std::string name;
 	Display *dpy = nullptr;
 
-	xserver(int width = SCREEN_WIDTH, int height = SCREEN_HEIGHT);
+	xserver(int width = SCREEN_WIDTH, int height = SCREEN_HEIGHT, bool window_manager = false);
 	~xserver();
+	// Whether the window manager has taken charge of the screen.
+	bool managed();
 };
 
 // A run of dotfall in a folder, its standard output and error gathered from
@@ -164,6 +168,9 @@ folder_state snapshot(const fs::path &dir);
 struct OnXvfb : ::testing::Test {
 	xserver x;
 	fs::path dir;
+
+	OnXvfb() = default;
+	OnXvfb(int width, int height, bool window_manager) : x(width, height, window_manager) {}
 
 	void SetUp() override;
 	void TearDown() override;

@@ -105,12 +105,56 @@ TEST_F(SettingsFile, ScreenIsReadFirstThenPointsAndColours)
 	expect_colors(s, 44, 0, 255, 0, 15, 0);
 }
 
-TEST_F(SettingsFile, ByteOrderMarkIsSkippedAndTooBigIsNoFile)
+// Text as UTF-16 with its byte-order mark, as Notepad saves "Unicode".
+std::string utf16(const std::u16string &text, bool big)
+{
+	std::string bytes = big ? "\xFE\xFF" : "\xFF\xFE";
+	for (char16_t c : text) {
+		const char hi = (char)(c >> 8), lo = (char)(c & 0xFF);
+		bytes += big ? std::string{ hi, lo } : std::string{ lo, hi };
+	}
+	return bytes;
+}
+
+TEST_F(SettingsFile, ByteOrderMarksAreReadAndTooBigIsNoFile)
 {
 	use("\xEF\xBB\xBF[screen]\r\nscreenw = 800\r\n");
 	settings s = settings_defaults();
 	read_screen_settings(&s);
 	EXPECT_EQ(s.screenw, 800);
+
+	// UTF-16 reads as the same text in UTF-8 would: a character outside
+	// ASCII changes no key and no number. A lone surrogate, a pair (an emoji)
+	// and an odd last byte are harmless.
+	const std::u16string wide = u"[screen]\r\nfullscreen = 0\r\nscreenw\u00E9 = 900\r\nscreenw = 8\uFF10\r\n"
+	                            u"# \U0001F600 \xD800 \xDC00\r\nscreenh = 600\xDBFF\r\n\xD83D";
+	const std::string narrow = "[screen]\r\nfullscreen = 0\r\nscreenw\xC3\xA9 = 900\r\nscreenw = 8\xEF\xBC\x90\r\n"
+	                           "# \xF0\x9F\x98\x80 \xEF\xBF\xBD \xEF\xBF\xBD\r\nscreenh = 600\xEF\xBF\xBD\r\n\xEF\xBF\xBD";
+	use(narrow);
+	settings want = settings_defaults();
+	read_screen_settings(&want);
+	EXPECT_EQ(want.fullscreen, 0);
+	EXPECT_EQ(want.screenw, 8);
+	EXPECT_EQ(want.screenh, 600);
+	for (bool big : { false, true }) {
+		SCOPED_TRACE(big ? "big-endian" : "little-endian");
+		use(utf16(wide, big) + "\n");
+		s = settings_defaults();
+		read_screen_settings(&s);
+		EXPECT_EQ(s.fullscreen, want.fullscreen);
+		EXPECT_EQ(s.screenw, want.screenw);
+		EXPECT_EQ(s.screenh, want.screenh);
+	}
+
+	// A UTF-16 file of the limit grows by half in UTF-8, and is read whole.
+	std::u16string big_text = u"[screen]\nscreenw = 800\n#";
+	const std::u16string last = u"\nscreenh = 600\n";
+	big_text.resize((SETTINGS_MAX_BYTES - 2) / 2 - last.size(), u'\u4E00');
+	use(utf16(big_text + last, false));
+	s = settings_defaults();
+	read_screen_settings(&s);
+	EXPECT_EQ(s.screenw, 800);
+	EXPECT_EQ(s.screenh, 600) << "the end of a full UTF-16 file is read";
 
 	std::string text = "[screen]\nscreenw = 800\n";
 	text.resize(SETTINGS_MAX_BYTES, '\n');

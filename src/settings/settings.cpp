@@ -133,18 +133,84 @@ static void drop_unsafe_keymap(void)
 	}
 }
 
+/* Writes code point c as UTF-8 at out; returns the bytes written. */
+static size_t put_utf8(uint32_t c, char *out)
+{
+	if (c < 0x80) {
+		out[0] = (char)c;
+		return 1;
+	}
+	if (c < 0x800) {
+		out[0] = (char)(0xC0 | c >> 6);
+		out[1] = (char)(0x80 | (c & 0x3F));
+		return 2;
+	}
+	if (c < 0x10000) {
+		out[0] = (char)(0xE0 | c >> 12);
+		out[1] = (char)(0x80 | (c >> 6 & 0x3F));
+		out[2] = (char)(0x80 | (c & 0x3F));
+		return 3;
+	}
+	out[0] = (char)(0xF0 | c >> 18);
+	out[1] = (char)(0x80 | (c >> 12 & 0x3F));
+	out[2] = (char)(0x80 | (c >> 6 & 0x3F));
+	out[3] = (char)(0x80 | (c & 0x3F));
+	return 4;
+}
+
+/* Converts n bytes of UTF-16 (after its byte-order mark; big-endian when
+ * `big`) to UTF-8 in out, which holds n / 2 * 3 bytes; returns the length.
+ * This gives what the same text saved as UTF-8 gives: every character
+ * outside ASCII becomes bytes of 0x80 and up, which never complete a key
+ * name or a digit. A lone surrogate becomes U+FFFD; an odd last byte is
+ * dropped. A unit makes at most 3 bytes, a pair of units 4. */
+static size_t utf16_to_utf8(const unsigned char *in, size_t n, bool big, char *out)
+{
+	size_t len = 0;
+
+	for (size_t i = 0; i + 1 < n; i += 2) {
+		uint32_t c = big ? (uint32_t)(in[i] << 8 | in[i + 1]) : (uint32_t)(in[i + 1] << 8 | in[i]);
+		if (c >= 0xD800 && c < 0xE000) {
+			uint32_t low = 0;
+			if (c < 0xDC00 && i + 3 < n)
+				low = big ? (uint32_t)(in[i + 2] << 8 | in[i + 3]) : (uint32_t)(in[i + 3] << 8 | in[i + 2]);
+			if (low >= 0xDC00 && low < 0xE000) {
+				c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+				i += 2;
+			} else {
+				c = 0xFFFD;
+			}
+		}
+		len += put_utf8(c, out + len);
+	}
+	return len;
+}
+
 void load_settings_file(const char *name)
 {
 	char *text = (char *)malloc(SETTINGS_MAX_BYTES + 1);
 	size_t n = text ? read_regular_file(name, text, SETTINGS_MAX_BYTES + 1) : 0;
 	size_t skip = 0;
+	char *wide = NULL;
 
 	if (n > SETTINGS_MAX_BYTES)
 		n = 0;
 	/* Editors on Windows start UTF-8 text with a byte-order mark; left in,
-	 * it would hide the first section header. */
-	if (n >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0)
+	 * it would hide the first section header. Notepad's "Unicode" is UTF-16
+	 * with a mark, which the library cannot read at all: it is read as the
+	 * same text in UTF-8 would be. */
+	if (n >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
 		skip = 3;
+	} else if (n >= 2 && (memcmp(text, "\xFF\xFE", 2) == 0 || memcmp(text, "\xFE\xFF", 2) == 0)) {
+		wide = (char *)malloc((n - 2) / 2 * 3 + 1);
+		if (wide) {
+			n = utf16_to_utf8((const unsigned char *)text + 2, n - 2, text[0] == '\xFE', wide);
+			free(text);
+			text = wide;
+		} else {
+			n = 0;
+		}
+	}
 	/* As text, not as a file: the library then has no name it could ever
 	 * write its configuration back to. */
 	set_config_data(text ? text + skip : "", (int)(n - skip));

@@ -28,7 +28,8 @@ struct settings {
 /* Make the named file the library's current configuration, as text in
  * memory: only a regular file of at most SETTINGS_MAX_BYTES counts, anything
  * else (missing, unreadable, too big, a folder, FIFO or device) is no
- * settings file. A leading UTF-8 byte-order mark is skipped. Library entries
+ * settings file. A leading UTF-8 byte-order mark is skipped, and text with a
+ * UTF-16 one is read as the same text in UTF-8. Library entries
  * that would corrupt its tables are then dropped, in memory only. */
 void load_settings_file(const char *name);
 

@@ -291,6 +291,14 @@ int main(void)
 	if (s.fullscreen && driver == WINDOWED_DRIVER)
 		fill_output();
 #endif
+#ifdef ALLEGRO_WINDOWS
+	/* The library's default pauses drawing whenever the display is not in
+	 * front, and a full screen paused so stays frozen where no key reaches
+	 * it. Draw on in the background instead, as on X11; full screen only
+	 * offers that with its picture forgotten (BACKAMNESIA), which is fine:
+	 * the figure draws itself again. */
+	set_display_switch_mode(s.fullscreen ? SWITCH_BACKAMNESIA : SWITCH_BACKGROUND);
+#endif
 
 	/* Everything from here follows the display that was set, which need not
 	 * be the size that was asked for. */
