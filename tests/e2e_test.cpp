@@ -87,14 +87,17 @@ std::string screen_settings(int fullscreen, int width, int height)
 	       "\nscreenh = " + std::to_string(height) + "\n";
 }
 
-TEST_F(Dotfall, WithoutSettingsDrawsTheFigureFullScreenWhiteOnBlack)
-{
+// Wine cannot change the mode of an Xvfb screen (its RandR offers the one
+// mode it started with), so its full screen works only at the screen's own
+// size: the default display gets a screen of that size there.
+struct DefaultDisplay : Dotfall {
 #ifdef DOTFALL_WINE
-	// Wine cannot change the mode of an Xvfb screen (its RandR offers the
-	// one mode it started with), so full screen works only at the screen's
-	// own size.
-	screen_size(640, 480);
+	DefaultDisplay() : Dotfall(640, 480, false) {}
 #endif
+};
+
+TEST_F(DefaultDisplay, WithoutSettingsDrawsTheFigureFullScreenWhiteOnBlack)
+{
 	expect_figure(640, 480, { { 320, 0 }, { 0, 480 }, { 640, 480 } }, WHITE, BLACK, true);
 }
 
@@ -392,7 +395,7 @@ TEST_P(Desktop, EveryKeyEndsTheRun)
 		SCOPED_TRACE(XKeysymToString(key));
 		run r = start();
 		Window w = display();
-		ASSERT_NE(w, 0u) << "no " << width << "x" << height << " display";
+		ASSERT_NE(w, 0u) << "no " << width << "x" << height << " display; status " << r.status << ", " << r.output;
 		EXPECT_TRUE(wait_for(DRAW_SECONDS, [&] { return lit(w) > 0; })) << "nothing drawn";
 		press_key(x.dpy, w, key);
 		EXPECT_EQ(r.exit_status(10), 0) << still_shown(r, width, height);
@@ -405,9 +408,16 @@ TEST_P(Desktop, DrawingGoesOnWithAnotherWindowInFront)
 {
 	if (fullscreen)
 		GTEST_SKIP() << "a full screen switched away draws where nothing shows it";
+	// Points so far out that the display sees a corner of a huge figure,
+	// which fills for minutes: the default one is complete in a second, and
+	// a complete figure would gain nothing to see whether it is drawn on.
+	settings_file(screen_settings(0, width, height) +
+	              "[points]\npoint_1_x = 400\npoint_1_y = -300000\npoint_2_x = -300000\npoint_2_y = 600\n"
+	              "point_3_x = 300800\npoint_3_y = 600\n"
+	              "[colors]\nforeground_color_r = 63\nforeground_color_g = 10\nforeground_color_b = 10\n");
 	run r = start();
 	Window w = display();
-	ASSERT_NE(w, 0u);
+	ASSERT_NE(w, 0u) << "no " << width << "x" << height << " display; status " << r.status << ", " << r.output;
 	ASSERT_TRUE(wait_for(DRAW_SECONDS, [&] { return lit(w) > 0; })) << "nothing drawn";
 	Window ours = focus();
 

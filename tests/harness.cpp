@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
-#include <new>
 #include <sstream>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -410,13 +409,6 @@ void OnXvfb::SetUp()
 }
 
 void OnXvfb::TearDown() { fs::remove_all(dir); }
-
-void OnXvfb::screen_size(int width, int height)
-{
-	x.~xserver();
-	new (&x) xserver(width, height);
-	ASSERT_NE(x.dpy, nullptr) << "Xvfb did not start";
-}
 
 void OnXvfb::settings_file(const std::string &text)
 {

@@ -175,8 +175,6 @@ struct OnXvfb : ::testing::Test {
 	void SetUp() override;
 	void TearDown() override;
 	void settings_file(const std::string &text);
-	// Starts the test's X server again, with a screen of this size.
-	void screen_size(int width, int height);
 	// Runs dotfall with these variables and checks that it ends with the
 	// display failure: status 1 and the one message, nothing else.
 	void expect_failure(const std::vector<std::string> &vars);
