@@ -373,6 +373,35 @@ struct Desktop : Dotfall, ::testing::WithParamInterface<bool> {
 		return w;
 	}
 
+	// What the screen holds, for a display that was not found: the windows
+	// a few levels down, with their class and size, and which are unmapped.
+	std::string windows(Window under = 0, int depth = 0)
+	{
+		std::string text;
+		Window root, parent, *kids = nullptr;
+		unsigned n = 0;
+		if (depth > 3 || !XQueryTree(x.dpy, under ? under : DefaultRootWindow(x.dpy), &root, &parent, &kids, &n))
+			return text;
+		for (unsigned i = 0; i < n; i++) {
+			XWindowAttributes a;
+			XClassHint hint = {};
+			if (!XGetWindowAttributes(x.dpy, kids[i], &a))
+				continue;
+			const bool named = XGetClassHint(x.dpy, kids[i], &hint);
+			text += "\n" + std::string(depth * 2, ' ') + (named ? hint.res_class : "-") + " " +
+			        std::to_string(a.width) + "x" + std::to_string(a.height) +
+			        (a.map_state == IsViewable ? "" : " unmapped");
+			if (named) {
+				XFree(hint.res_name);
+				XFree(hint.res_class);
+			}
+			text += windows(kids[i], depth + 1);
+		}
+		if (kids)
+			XFree(kids);
+		return text;
+	}
+
 	Window focus()
 	{
 		Window f;
@@ -395,7 +424,7 @@ TEST_P(Desktop, EveryKeyEndsTheRun)
 		SCOPED_TRACE(XKeysymToString(key));
 		run r = start();
 		Window w = display();
-		ASSERT_NE(w, 0u) << "no " << width << "x" << height << " display; status " << r.status << ", " << r.output;
+		ASSERT_NE(w, 0u) << "no " << width << "x" << height << " display; status " << r.status << ", " << r.output << windows();
 		EXPECT_TRUE(wait_for(DRAW_SECONDS, [&] { return lit(w) > 0; })) << "nothing drawn";
 		press_key(x.dpy, w, key);
 		EXPECT_EQ(r.exit_status(10), 0) << still_shown(r, width, height);
@@ -417,7 +446,7 @@ TEST_P(Desktop, DrawingGoesOnWithAnotherWindowInFront)
 	              "[colors]\nforeground_color_r = 63\nforeground_color_g = 10\nforeground_color_b = 10\n");
 	run r = start();
 	Window w = display();
-	ASSERT_NE(w, 0u) << "no " << width << "x" << height << " display; status " << r.status << ", " << r.output;
+	ASSERT_NE(w, 0u) << "no " << width << "x" << height << " display; status " << r.status << ", " << r.output << windows();
 	ASSERT_TRUE(wait_for(DRAW_SECONDS, [&] { return lit(w) > 0; })) << "nothing drawn";
 	Window ours = focus();
 
