@@ -368,8 +368,9 @@ struct Desktop : Dotfall, ::testing::WithParamInterface<bool> {
 		// frame (on X11 one without a class).
 		if (fullscreen)
 			return wait_window(x.dpy, width, height);
+		// The window manager maps it when it gets to it: allow a busy one time.
 		Window w = 0;
-		wait_for(START_SECONDS, [&] { return (w = display_in(DefaultRootWindow(x.dpy))) != 0; });
+		wait_for(2 * START_SECONDS, [&] { return (w = display_in(DefaultRootWindow(x.dpy))) != 0; });
 		return w;
 	}
 

@@ -329,11 +329,15 @@ void press_key(Display *dpy, Window over, KeySym sym)
 	// give the window the focus itself, or leave it following the pointer
 	// (PointerRoot, as with no window manager here): both take the key. A
 	// window manager puts Wine's window in a frame of its own, and the focus
-	// on the window inside.
+	// on the window inside. Any window a window manager manages (one not
+	// over everything on its own) gets the focus when the manager gets to
+	// it, which on a busy machine can come after the window is drawn.
 	Window wine = over;
 	while (wine && !has_class(dpy, wine, nullptr) && wine != top_level(dpy, wine))
 		wine = parent_of(dpy, wine);
-	if (wine && has_class(dpy, wine, nullptr))
+	XWindowAttributes top = {};
+	XGetWindowAttributes(dpy, top_level(dpy, over), &top);
+	if ((wine && has_class(dpy, wine, nullptr)) || !top.override_redirect)
 		wait_for(START_SECONDS, [&] {
 			Window focus;
 			int revert;
