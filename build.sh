@@ -19,12 +19,12 @@ packages="cmake make"
 [ "$1" = windows ] || packages="$packages g++ pkg-config liballegro4-dev x11-utils"
 case $1 in test|bench|release)
 	packages="$packages libgtest-dev libbenchmark-dev libx11-dev libxtst-dev xvfb openbox" ;; esac
-# Headless Wayland compositors for the tests, with what types keys into them
-# (wtype; mutter's D-Bus API, through sd-bus) and takes their pictures (grim).
+# The tests also need headless Wayland compositors, with what types keys into
+# them (wtype; mutter's D-Bus API, through sd-bus) and takes their pictures
+# (grim).
 case $1 in test|release)
-	packages="$packages sway wtype grim mutter xwayland dbus-daemon libsystemd-dev" ;; esac
-case $1 in test|release)
-	packages="$packages groff-base desktop-file-utils dpkg-dev file appstream lintian wine wine64 libxml2-utils" ;; esac
+	packages="$packages groff-base desktop-file-utils dpkg-dev file appstream lintian wine wine64 libxml2-utils
+		sway wtype grim mutter xwayland dbus-daemon libsystemd-dev" ;; esac
 case $1 in test|windows|release)
 	packages="$packages g++-mingw-w64-x86-64 mingw-w64-x86-64-dev patch icoutils" ;; esac
 [ "$1" = release ] && packages="$packages git zip unzip"
