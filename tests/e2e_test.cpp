@@ -43,8 +43,9 @@ struct Dotfall : OnXvfb {
 	{
 		if (!r.running())
 			return "";
-		return find_window(x.dpy, DefaultRootWindow(x.dpy), width, height) ? "the display is still shown"
-		                                                                    : "the display has gone, the process not";
+		return find_window(x.dpy, DefaultRootWindow(x.dpy), width, height)
+		               ? "the display is still shown"
+		               : "the display has gone, the process not\n" + r.threads();
 	}
 
 	// Runs dotfall and checks that it draws exactly the chaos-game figure of

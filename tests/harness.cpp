@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -204,6 +205,30 @@ int run::exit_status(double seconds)
 {
 	wait_for(seconds, [&] { return !running(); });
 	return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string run::threads()
+{
+	if (wine_prefix.empty())
+		return "";
+	std::string cmd = "WINEPREFIX='" + wine_prefix + "' winedbg --command 'bt all' 2>&1";
+	FILE *p = popen(cmd.c_str(), "r");
+	if (!p)
+		return "";
+	std::string text, line;
+	bool ours = false;
+	for (char buf[512]; fgets(buf, sizeof buf, p);) {
+		line += buf;
+		if (line.back() != '\n')
+			continue;
+		if (line.compare(0, 16, "Backtracing for ") == 0)
+			ours = line.find(".exe)") != std::string::npos && line.find("\\windows\\") == std::string::npos;
+		if (ours)
+			text += line.size() > 140 ? line.substr(0, 139) + "\n" : line;
+		line.clear();
+	}
+	pclose(p);
+	return text;
 }
 
 // Whether the window's class is `name`, or with no name, whether it is a

@@ -79,6 +79,10 @@ struct run {
 	bool running();
 	// The exit status, or -1 after a signal or no exit within `seconds`.
 	int exit_status(double seconds);
+	// Under Wine, where each of its threads is waiting (winedbg's
+	// backtraces, the exe's own frames as offsets): what a hang needs to
+	// be found. Empty elsewhere.
+	std::string threads();
 };
 
 // A headless Wayland compositor with its XWayland, for one test, run by
