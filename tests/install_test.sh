@@ -19,6 +19,9 @@ usr/share/doc/dotfall/changelog.gz
 usr/share/doc/dotfall/copyright
 usr/share/doc/dotfall/examples/dotfall.ini
 usr/share/icons/hicolor/128x128/apps/dotfall.png
+usr/share/icons/hicolor/16x16/apps/dotfall.png
+usr/share/icons/hicolor/256x256/apps/dotfall.png
+usr/share/icons/hicolor/32x32/apps/dotfall.png
 usr/share/icons/hicolor/48x48/apps/dotfall.png
 usr/share/man/man6/dotfall.6.gz
 usr/share/metainfo/invalid.dotfall.dotfall.metainfo.xml"
@@ -48,11 +51,9 @@ desktop-file-validate "$dest/usr/share/applications/dotfall.desktop" || fail "th
 grep -qx "Exec=dotfall" "$dest/usr/share/applications/dotfall.desktop" || fail "the desktop entry's command"
 
 # Each icon is a PNG of the size its folder says.
-for size in 48 128; do
+for size in 16 32 48 128 256; do
 	png="$dest/usr/share/icons/hicolor/${size}x$size/apps/dotfall.png"
-	head -c 8 "$png" | od -An -tx1 | grep -q "89 50 4e 47 0d 0a 1a 0a" || fail "$png is no PNG"
-	dims=$(od -An -tu1 -j16 -N8 "$png" | tr -s ' ')
-	[ "$dims" = " 0 0 0 $size 0 0 0 $size" ] || fail "$png is not $size by $size:$dims"
+	file -b "$png" | grep -q "^PNG image data, $size x $size," || fail "$png is no $size by $size PNG: $(file -b "$png")"
 done
 
 # The Debian package holds the same files and depends on the library.

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Draws the project's pictures with dotfall itself, under a private Xvfb, and
 # saves its window: the README's screenshot (data/screenshot.png) and the
-# application icon at 16, 32, 48, 128 and 256 pixels (data/icons/): 48 and
-# 128 for the Linux menus, and all but 128 for dotfall.exe's icon, which the
+# application icon at 16, 32, 48, 128 and 256 pixels (data/icons/): all of
+# them for the Linux menus, and all but 128 for dotfall.exe's icon, which the
 # Windows build packs from them. Run it again whenever the picture changes.
 # Needs a built dotfall (./build.sh test or run).
 set -eu
