@@ -280,9 +280,12 @@ Window top_level(Display *dpy, Window w)
 {
 	Window root, parent, *kids = nullptr;
 	unsigned n;
+	// A query that fails (the window has just gone) leaves `kids` as it
+	// was: it must not still hold the list freed the time before.
 	while (XQueryTree(dpy, w, &root, &parent, &kids, &n) && parent != root) {
 		if (kids)
 			XFree(kids);
+		kids = nullptr;
 		w = parent;
 	}
 	if (kids)
