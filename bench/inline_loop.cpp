@@ -9,6 +9,7 @@
 #include <ctime>
 #include <allegro.h>
 
+#include "drawing/chaos.h"
 #include "settings/settings.h"
 
 int main(void)
@@ -45,9 +46,9 @@ int main(void)
 	}
 #else
 	while (!keypressed()) {
-		auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(2);
+		auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(BATCH_MS);
 		do
-			for (int n = 0; n < 1024; n++) {
+			for (int n = 0; n < CLOCK_STEPS; n++) {
 				const int i = rand() % 3;
 				x = (int32_t)(((int64_t)x + px[i]) / 2);
 				y = (int32_t)(((int64_t)y + py[i]) / 2);

@@ -18,4 +18,10 @@ struct chaos_state {
 void chaos_start(chaos_state *state, int32_t w, int32_t h);
 void chaos_step(chaos_state *state);
 
+/* The steps are drawn in batches, with a look for a key between them. A
+ * batch ends after BATCH_MS, read on the clock every CLOCK_STEPS steps, so
+ * that a key ends the run as promptly on a slow display as on a fast one. */
+#define BATCH_MS 2
+#define CLOCK_STEPS 1024
+
 #endif

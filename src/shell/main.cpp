@@ -202,14 +202,6 @@ static int display_driver(const settings *s)
 
 #define FAILURE "Error setting graphics mode!"
 
-/* The steps draw in batches; the key and the signal are looked at between
- * them, as input calls are not allowed while the screen is held (see
- * HOLD_SCREEN). A batch ends after BATCH_MS, read on the clock every
- * CLOCK_STEPS steps, so that a key ends the run as promptly on a slow
- * display as on a fast one. */
-#define BATCH_MS 2
-#define CLOCK_STEPS 1024
-
 /* Shuts the library down and returns the status; but after a signal the
  * process ends by that signal, so that the shell or service manager that
  * started it sees what happened. allegro_exit has put back the handlers
@@ -314,7 +306,10 @@ int main(void)
 	set_color(0, &background);
 	set_color(1, &foreground);
 
-	/* A signal taken during start-up ends the run here, before any step. */
+	/* The steps draw in batches (BATCH_MS): the key and the signal are
+	 * looked at between them, as input calls are not allowed while the
+	 * screen is held (HOLD_SCREEN). A signal taken during start-up ends the
+	 * run here, before any step. */
 	while (!keypressed() && !signalled) {
 		if (HOLD_SCREEN)
 			acquire_screen();
