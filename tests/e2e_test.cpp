@@ -307,7 +307,7 @@ struct Desktop : Dotfall, ::testing::WithParamInterface<bool> {
 	void SetUp() override
 	{
 		Dotfall::SetUp();
-		ASSERT_TRUE(x.managed()) << "openbox did not start";
+		ASSERT_TRUE(x.ready) << "openbox did not start";
 		if (fullscreen)
 			return;
 		std::ifstream in(EXAMPLE_SETTINGS, std::ios::binary);

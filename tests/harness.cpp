@@ -13,7 +13,6 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <systemd/sd-bus.h>
@@ -72,23 +71,24 @@ xserver::xserver(int width, int height, bool window_manager)
 			execlp("openbox", "openbox", "--sm-disable", (char *)nullptr);
 			_exit(127);
 		}
-		wait_for(START_SECONDS, [&] { return managed(); });
+		// openbox names itself on the root window before it has read its
+		// settings and theme and takes its first request, and a program
+		// that maps its window in between can stay unmapped for good (seen
+		// under load, always the first program after the start). Ready is
+		// when it has framed a window of the harness's own.
+		Window probe = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 1, 1, 0, 0, 0);
+		ready = wait_for(START_SECONDS, [&] {
+			XMapWindow(dpy, probe);
+			XSync(dpy, False);
+			Window root, parent = 0, *kids = nullptr;
+			unsigned n;
+			if (XQueryTree(dpy, probe, &root, &parent, &kids, &n) && kids)
+				XFree(kids);
+			return parent != 0 && parent != root;
+		});
+		XDestroyWindow(dpy, probe);
+		XSync(dpy, False);
 	}
-}
-
-bool xserver::managed()
-{
-	// A window manager that follows the desktop conventions names a window
-	// of its own on the root window.
-	Atom check = XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", False), type;
-	int format;
-	unsigned long n, left;
-	unsigned char *data = nullptr;
-	bool found = XGetWindowProperty(dpy, DefaultRootWindow(dpy), check, 0, 1, False, XA_WINDOW, &type, &format,
-	                                &n, &left, &data) == Success && n == 1;
-	if (data)
-		XFree(data);
-	return found;
 }
 
 xserver::~xserver()

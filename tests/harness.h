@@ -57,7 +57,7 @@ struct xserver {
 	xserver(int width = SCREEN_WIDTH, int height = SCREEN_HEIGHT, bool window_manager = false);
 	~xserver();
 	// Whether the window manager has taken charge of the screen.
-	bool managed();
+	bool ready = false;
 };
 
 // A run of dotfall in a folder, its standard output and error gathered from
