@@ -202,6 +202,28 @@ static int display_driver(const settings *s)
 
 #define FAILURE "Error setting graphics mode!"
 
+#ifdef ALLEGRO_WINDOWS
+#include <cstdint>
+#include <winalleg.h>
+
+/* On a desktop the window loses the focus on the way out, and the library's
+ * DirectX shut-down, which waits on its window thread, has been seen to wait
+ * for good: the display gone, the process left running. The one such wait
+ * we found is mended in the library itself (windows/patches/); for any other
+ * the run is over by then, so past EXIT_GRACE_MS the process ends anyway,
+ * with the run's status, and says so. */
+#define EXIT_GRACE_MS 3000
+
+static DWORD WINAPI end_anyway(LPVOID status)
+{
+	Sleep(EXIT_GRACE_MS);
+	fputs("dotfall: the display's shut-down hung; ended anyway\n", stderr);
+	fflush(stderr);
+	TerminateProcess(GetCurrentProcess(), (UINT)(uintptr_t)status);
+	return 0;
+}
+#endif
+
 /* Shuts the library down and returns the status; but after a signal the
  * process ends by that signal, so that the shell or service manager that
  * started it sees what happened. allegro_exit has put back the handlers
@@ -210,6 +232,11 @@ static int end_run(int status)
 {
 #ifdef ALLEGRO_WITH_XWINDOWS
 	XSetErrorHandler(x_error_ignored);
+#endif
+#ifdef ALLEGRO_WINDOWS
+	HANDLE watchdog = CreateThread(NULL, 0, end_anyway, (LPVOID)(uintptr_t)status, 0, NULL);
+	if (watchdog)
+		CloseHandle(watchdog);
 #endif
 	allegro_exit();
 	if (signalled) {
