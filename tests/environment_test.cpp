@@ -61,7 +61,9 @@ TEST_F(Environment, DisplayGoingAwayWhileDrawingEndsTheRun)
 		XCloseDisplay(doomed.dpy);
 		doomed.dpy = nullptr;
 		kill(doomed.pid, i % 3 ? SIGKILL : SIGTERM);
-		EXPECT_EQ(r.exit_status(10), 1) << (r.status == -1 ? "hung" : "killed by a signal");
+		EXPECT_EQ(r.exit_status(10), 1) << (r.status == -1                ? "hung"
+		                                      : WIFSIGNALED(r.status) ? strsignal(WTERMSIG(r.status))
+		                                                              : "");
 		EXPECT_EQ(r.output, "");
 	}
 }

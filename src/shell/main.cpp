@@ -246,15 +246,9 @@ static int end_run(int status)
 	return status;
 }
 
-/* Nobody is left to read the message once a signal asked us to end. The
- * message may go to standard output, whose reader may have gone: the status
- * is 1 all the same, not death by SIGPIPE. (xmessage, which inherits this,
- * writes nothing there.) */
+/* Nobody is left to read the message once a signal asked us to end. */
 static int display_failed(void)
 {
-#ifdef SIGPIPE
-	signal(SIGPIPE, SIG_IGN);
-#endif
 	/* With no system driver (no display at all) the library prints the text
 	 * exactly as given; its X driver ends the line itself. End it here too,
 	 * so the message is one whole line on standard output either way. A
@@ -274,6 +268,13 @@ int main(void)
 #endif
 
 	srand((unsigned)time(NULL));
+#ifdef SIGPIPE
+	/* A write to an X server that has just gone, or of the failure message
+	 * to a reader that has gone, fails; it must not kill the process. The
+	 * display's loss then ends the run with status 1 (display_lost), and the
+	 * message's too. (xmessage, which inherits this, writes nothing there.) */
+	signal(SIGPIPE, SIG_IGN);
+#endif
 
 	/* The library reads text, the settings file included, as UTF-8 by
 	 * default, and its decoder loops forever on some malformed bytes (the
