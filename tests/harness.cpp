@@ -27,6 +27,18 @@ const int FRAME = 0;
 const double START_SECONDS = 10, DRAW_SECONDS = 60;
 #endif
 
+// The window's parent, or 0 for the root.
+static Window parent_of(Display *dpy, Window w)
+{
+	Window root, parent = 0, *kids = nullptr;
+	unsigned n;
+	if (!XQueryTree(dpy, w, &root, &parent, &kids, &n) || parent == root)
+		parent = 0;
+	if (kids)
+		XFree(kids);
+	return parent;
+}
+
 xserver::xserver(int width, int height, bool window_manager)
 {
 	int fds[2];
@@ -80,11 +92,7 @@ xserver::xserver(int width, int height, bool window_manager)
 		ready = wait_for(START_SECONDS, [&] {
 			XMapWindow(dpy, probe);
 			XSync(dpy, False);
-			Window root, parent = 0, *kids = nullptr;
-			unsigned n;
-			if (XQueryTree(dpy, probe, &root, &parent, &kids, &n) && kids)
-				XFree(kids);
-			return parent != 0 && parent != root;
+			return parent_of(dpy, probe) != 0;
 		});
 		XDestroyWindow(dpy, probe);
 		XSync(dpy, False);
@@ -293,17 +301,6 @@ Window top_level(Display *dpy, Window w)
 	return w;
 }
 
-// The window's parent, or 0 for the root.
-static Window parent_of(Display *dpy, Window w)
-{
-	Window root, parent = 0, *kids = nullptr;
-	unsigned n;
-	if (!XQueryTree(dpy, w, &root, &parent, &kids, &n) || parent == root)
-		parent = 0;
-	if (kids)
-		XFree(kids);
-	return parent;
-}
 
 Window any_window(Display *dpy)
 {
