@@ -137,21 +137,6 @@ static int on_xwayland(void)
 	return found;
 }
 
-/* The library's full screen is a window of its own over the X screen, which
- * no window manager sees, with the keyboard grabbed and a VidMode switch.
- * Under XWayland that fails: a grab acts only while the compositor gives an
- * X window the keyboard, and GNOME's does not give it that one, so no key
- * ends the run; and XWayland stretches a switched mode over the whole
- * output, whatever its shape. There full screen is the library's window
- * instead, which the window manager is asked to make full screen (EWMH),
- * as other programs do on Wayland desktops; see fill_output. */
-static int display_driver(const settings *s)
-{
-	if (s->fullscreen && on_xwayland())
-		return WINDOWED_DRIVER;
-	return s->fullscreen ? FULLSCREEN_DRIVER : WINDOWED_DRIVER;
-}
-
 /* The managed window's background is black, and the display is a window
  * inside it: centred once, and kept centred by its gravity, which moves it
  * by half of each change in its parent's size. Larger than the output, it
@@ -187,12 +172,24 @@ static void fill_output(void)
 	XFlush(dpy);
 	XUNLOCK();
 }
-#else
+#endif
+
+/* The library's full screen is a window of its own over the X screen, which
+ * no window manager sees, with the keyboard grabbed and a VidMode switch.
+ * Under XWayland that fails: a grab acts only while the compositor gives an
+ * X window the keyboard, and GNOME's does not give it that one, so no key
+ * ends the run; and XWayland stretches a switched mode over the whole
+ * output, whatever its shape. There full screen is the library's window
+ * instead, which the window manager is asked to make full screen (EWMH),
+ * as other programs do on Wayland desktops; see fill_output. */
 static int display_driver(const settings *s)
 {
+#ifdef ALLEGRO_WITH_XWINDOWS
+	if (s->fullscreen && on_xwayland())
+		return WINDOWED_DRIVER;
+#endif
 	return s->fullscreen ? FULLSCREEN_DRIVER : WINDOWED_DRIVER;
 }
-#endif
 
 /* The X11 driver does not check sizes: zero aborts the process, negative
  * sizes "succeed" with nothing visible, and huge ones overflow its buffer
