@@ -1,0 +1,70 @@
+/* Windows under the run: the library's DirectX drivers, drawing on while
+ * the display is not in front, and a shut-down that cannot hang. */
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <allegro.h>
+#include <winalleg.h>
+
+#include "settings/settings.h"
+#include "shell/platform.h"
+
+int platform_start(void)
+{
+	return install_allegro(SYSTEM_AUTODETECT, &errno, atexit);
+}
+
+int display_driver(const settings *s)
+{
+	return s->fullscreen ? GFX_DIRECTX_ACCEL : GFX_DIRECTX_WIN;
+}
+
+/* The library's default pauses drawing whenever the display is not in
+ * front, and a full screen paused so stays frozen where no key reaches it.
+ * Draw on in the background instead, as on X11; full screen only offers
+ * that with its picture forgotten (BACKAMNESIA), which is fine: the figure
+ * draws itself again. */
+void display_set(const settings *s, int)
+{
+	set_display_switch_mode(s->fullscreen ? SWITCH_BACKAMNESIA : SWITCH_BACKGROUND);
+}
+
+/* With DirectX each pixel would otherwise lock the surface on its own and,
+ * in a window, copy it out on its own: thousands of pixels a second instead
+ * of millions. */
+bool hold_screen(void)
+{
+	return true;
+}
+
+/* The console's Ctrl+C is the library's and the C runtime's matter here:
+ * no signal is taken as a key. */
+int end_signal(void)
+{
+	return 0;
+}
+
+/* On a desktop the window loses the focus on the way out, and the library's
+ * DirectX shut-down, which waits on its window thread, has been seen to wait
+ * for good: the display gone, the process left running. The one such wait
+ * we found is mended in the library itself (windows/patches/); for any other
+ * the run is over by then, so past EXIT_GRACE_MS the process ends anyway,
+ * with the run's status, and says so. */
+#define EXIT_GRACE_MS 3000
+
+static DWORD WINAPI end_anyway(LPVOID status)
+{
+	Sleep(EXIT_GRACE_MS);
+	fputs("dotfall: the display's shut-down hung; ended anyway\n", stderr);
+	fflush(stderr);
+	TerminateProcess(GetCurrentProcess(), (UINT)(uintptr_t)status);
+	return 0;
+}
+
+void platform_end(int status)
+{
+	HANDLE watchdog = CreateThread(NULL, 0, end_anyway, (LPVOID)(uintptr_t)status, 0, NULL);
+	if (watchdog)
+		CloseHandle(watchdog);
+}
