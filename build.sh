@@ -72,7 +72,7 @@ stage() {
 	log=$2
 	shift 2
 	tools/logged.sh "$log" "$@" || exit 1
-	grep -i "warning" "$log" >&2 || true
+	! grep -i "warning" "$log" >&2 || echo "build.sh: (the warnings above are in $log)" >&2
 }
 
 echo "build.sh: the packages for $command"
