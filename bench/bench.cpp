@@ -308,17 +308,22 @@ seen under_sway(compositor &c, const fs::path &program)
 	return s;
 }
 
+// A number to 3 significant digits, without an exponent.
+std::string digits(double x)
+{
+	char text[32];
+	std::snprintf(text, sizeof text, x >= 1000 ? "%.0f" : "%.3g", x);
+	return text;
+}
+
 // A summary as "median (lowest to highest)", scaled to the unit; "-" for none.
 std::string show(const summary &s, double scale, const char *unit)
 {
 	if (!s.got)
 		return "-";
-	char text[96];
-	if (s.got == 1)
-		std::snprintf(text, sizeof text, "%.3g %s", s.median * scale, unit);
-	else
-		std::snprintf(text, sizeof text, "%.3g %s (%.3g to %.3g)", s.median * scale, unit, s.low * scale,
-		              s.high * scale);
+	std::string text = digits(s.median * scale) + " " + unit;
+	if (s.got > 1)
+		text += " (" + digits(s.low * scale) + " to " + digits(s.high * scale) + ")";
 	return text;
 }
 
@@ -499,14 +504,21 @@ int main(int argc, char **argv)
 	// programs, as a few nanoseconds is all there is to see.
 	const summary plain = summarize(memory["rand"]), counted = summarize(memory["counted_rand"]);
 	const double count_ns = counted.got && plain.got ? 1e9 / counted.high - 1e9 / plain.high : 0;
-	std::printf("\nCounting rand() costs %.2f ns a step, %s of a step of dotfall on the display.\n", count_ns,
-	            percent(count_ns, dot_w.median > 0 ? 1e9 / dot_w.median : 0).c_str());
+	if (count_ns > 0)
+		std::printf("\nCounting rand() costs %.2f ns a step, %s of a step of dotfall on the display.\n", count_ns,
+		            percent(count_ns, dot_w.median > 0 ? 1e9 / dot_w.median : 0).c_str());
+	else
+		std::printf("\nCounting rand() costs less than this run resolves: %s calls a second at best, against "
+		            "%s for the plain rand().\n", show(summary{ counted.high, 0, 0, 1, 1 }, 1e-6, "M").c_str(),
+		            show(summary{ plain.high, 0, 0, 1, 1 }, 1e-6, "M").c_str());
 
 	// The verdict: whether dotfall's own code costs anything over the
 	// library's display path, in processor time a step, with a margin set
 	// from the noise of this run: how far the yardstick's two runs of each
 	// round stray from each other (their paired ratios' 95 % interval),
-	// twice over, and never under 3 %.
+	// twice over, and never under 3 %. On a busy machine that is wide, and
+	// the verdict says so rather than withhold itself: its claim is only as
+	// narrow as the machine allows.
 	const ratio_interval own = paired(cpu_dotfall, cpu_yard), noise = paired(cpu_again, cpu_yard);
 	const double spread = std::max(noise.high - 1, 1 - noise.low);
 	const double margin = std::max(0.03, 2 * spread);
@@ -524,12 +536,9 @@ int main(int argc, char **argv)
 		std::printf("\nVerdict: none, a smoke run is too short for one.\n");
 	} else if (own.pairs < 6 || noise.pairs < 6) {
 		std::printf("\nVerdict: none, too few rounds for a 95 %% interval (3 at least).\n");
-	} else if (margin > 0.25) {
-		std::printf("\nVerdict: none, the noise here (%.1f %%) hides any difference under %.0f %%.\n",
-		            100 * spread, 100 * margin);
 	} else if (own.high <= 1 + margin) {
-		std::printf("\nVerdict: PASS, dotfall draws at the library's display speed: its own code adds less than "
-		            "%.1f %% to the library's processor time a step (the margin: twice this run's noise of "
+		std::printf("\nVerdict: PASS, dotfall's own code adds less than %.1f %% to the library's processor time "
+		            "a step on the display (the margin: twice this run's noise of "
 		            "%.1f %%, 3 %% at least).\n", 100 * margin, 100 * spread);
 	} else if (own.low > 1 + margin) {
 		std::printf("\nVerdict: FAIL, dotfall's own code adds more than %.1f %% to the library's processor time "
@@ -551,7 +560,8 @@ int main(int argc, char **argv)
 	        "the bare arithmetic (Google Benchmark) are the library's putpixel without a display and a plain "
 	        "store into an array; dotfall's share of each is its window's median over theirs. Processor time "
 	        "a step: the whole process's, in the cheapest quarter of the stretches of 65536 steps after a "
-	        "%.1f s warm-up, over %.1f s of drawing, counted by a preloaded rand().\n",
+	        "%.1f s warm-up, over %.1f s of drawing, counted by a preloaded rand(); it wanders far less "
+	        "than the steps a second, which the X server's share of the machine moves by tens of percent.\n",
 	        warm_up, length);
 	return missing.empty() ? 0 : 1;
 }
