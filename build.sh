@@ -16,7 +16,8 @@ run|test|bench|windows|release) ;;
 esac
 
 packages="cmake make"
-[ "$1" = windows ] || packages="$packages g++ pkg-config liballegro4-dev x11-utils"
+# netpbm turns the icon images into data the program carries.
+[ "$1" = windows ] || packages="$packages g++ pkg-config liballegro4-dev libxrandr-dev libxinerama-dev netpbm x11-utils"
 case $1 in test|bench|release)
 	packages="$packages libgtest-dev libbenchmark-dev libx11-dev libxtst-dev xvfb openbox" ;; esac
 # The tests also need headless Wayland compositors, with what types keys into

@@ -212,7 +212,7 @@ TEST_F(Dotfall, FailureMessageIsShownInADialog)
 	run r(dir, env({ "PATH=/usr/bin:/bin" }));
 	Window dialog = wait_window(x.dpy, 0, 0, "Xmessage");
 	ASSERT_NE(dialog, 0u) << "no message dialog";
-	EXPECT_EQ(find_window(x.dpy, DefaultRootWindow(x.dpy), 0, 0, "Allegro"), 0u) << "a display was shown";
+	EXPECT_EQ(find_window(x.dpy, DefaultRootWindow(x.dpy), 0, 0, "dotfall"), 0u) << "a display was shown";
 #endif
 	EXPECT_TRUE(r.running()) << "the message waits to be dismissed";
 	press_key(x.dpy, dialog, XK_Return);
@@ -341,7 +341,7 @@ struct Desktop : Dotfall, ::testing::WithParamInterface<bool> {
 #ifdef DOTFALL_WINE
 		Window top = find_window(x.dpy, DefaultRootWindow(x.dpy), 0, 0, "dotfall.exe");
 #else
-		Window top = find_window(x.dpy, DefaultRootWindow(x.dpy), 0, 0, "Allegro");
+		Window top = find_window(x.dpy, DefaultRootWindow(x.dpy), 0, 0, "dotfall");
 #endif
 		XWindowAttributes a;
 		if (!top || !XGetWindowAttributes(x.dpy, top, &a))
@@ -351,14 +351,9 @@ struct Desktop : Dotfall, ::testing::WithParamInterface<bool> {
 
 	Window display()
 	{
-#ifndef DOTFALL_WINE
-		// Full screen is a window of its own over everything, outside any
-		// frame, and without a class.
-		if (fullscreen)
-			return wait_window(x.dpy, width, height);
-#endif
-		// Wine's full screen is a managed window like any other, in a frame
-		// of the screen's size whose own windows of that size lie below it.
+		// Full screen is a managed window like any other (the window
+		// manager's full screen), in a frame of the screen's size; under Wine
+		// that frame's own windows of that size lie below it.
 		// The window manager maps it when it gets to it: allow a busy one time.
 		Window w = 0;
 		wait_for(2 * START_SECONDS, [&] { return (w = display_in_frame()) != 0; });
