@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "harness.h"
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
@@ -218,6 +219,201 @@ TEST_F(Dotfall, FailureMessageIsShownInADialog)
 	press_key(x.dpy, dialog, XK_Return);
 	EXPECT_EQ(r.exit_status(10), 1);
 	EXPECT_EQ(r.output, "");
+}
+
+// Task bars and window switchers know a program by its managed window: its
+// class, and its icon at each size, the pictures the menu shows too.
+TEST_F(Dotfall, ItsWindowCarriesDotfallsClassAndIcon)
+{
+#ifdef DOTFALL_WINE
+	GTEST_SKIP() << "on Windows the icon is the exe's: see wine.ExeImportsAndResources";
+#endif
+	settings_file(screen_settings(0, SMALL_W, SMALL_H));
+	run r(dir, env());
+	Window top = wait_window(x.dpy, 0, 0, "dotfall");
+	ASSERT_NE(top, 0u) << "no window of class dotfall: " << r.output;
+	XClassHint hint = {};
+	ASSERT_TRUE(XGetClassHint(x.dpy, top, &hint));
+	EXPECT_STREQ(hint.res_name, "dotfall");
+	EXPECT_STREQ(hint.res_class, "dotfall");
+	XFree(hint.res_name);
+	XFree(hint.res_class);
+
+	// The icon images as the package installs them, as RGBA.
+	auto image = [](int side) {
+		run pam("/", {}, 0, "pngtopam", { "-alphapam", ICONS_DIR "/dotfall-" + std::to_string(side) + ".png" });
+		pam.exit_status(START_SECONDS);
+		return pam.output.substr(pam.output.find("ENDHDR\n") + 7);
+	};
+	Atom type;
+	int format;
+	unsigned long n, after;
+	unsigned char *data = nullptr;
+	XGetWindowProperty(x.dpy, top, XInternAtom(x.dpy, "_NET_WM_ICON", False), 0, 1 << 20, False, XA_CARDINAL,
+	                   &type, &format, &n, &after, &data);
+	ASSERT_NE(data, nullptr) << "no _NET_WM_ICON";
+	const unsigned long *v = (const unsigned long *)data;
+	std::vector<int> sides;
+	for (unsigned long i = 0; i + 2 <= n && i + 2 + v[i] * v[i + 1] <= n; i += 2 + v[i] * v[i + 1]) {
+		SCOPED_TRACE("icon of " + std::to_string(v[i]));
+		ASSERT_EQ(v[i], v[i + 1]);
+		const std::string rgba = image((int)v[i]);
+		ASSERT_EQ(rgba.size(), 4 * v[i] * v[i]);
+		int differ = 0;
+		for (unsigned long p = 0; p < v[i] * v[i]; p++) {
+			const unsigned char *c = (const unsigned char *)rgba.data() + 4 * p;
+			// Xlib hands 32-bit items over as longs, sign-extended.
+			differ += (v[i + 2 + p] & 0xffffffff) != ((unsigned long)c[3] << 24 | c[0] << 16 | c[1] << 8 | c[2]);
+		}
+		EXPECT_EQ(differ, 0) << "pixels unlike the installed icon's";
+		sides.push_back((int)v[i]);
+	}
+	XFree(data);
+	EXPECT_EQ(sides, (std::vector<int>{ 16, 32, 48, 128 }));
+
+	// The older icon of WM_HINTS, for window managers that know no other.
+	XWMHints *wm = XGetWMHints(x.dpy, top);
+	ASSERT_NE(wm, nullptr);
+	EXPECT_TRUE(wm->flags & IconPixmapHint);
+	Window root;
+	int px, py;
+	unsigned pw = 0, ph = 0, border, depth;
+	XGetGeometry(x.dpy, wm->icon_pixmap, &root, &px, &py, &pw, &ph, &border, &depth);
+	EXPECT_TRUE(pw == 48 && ph == 48) << pw << "x" << ph;
+	if (pw == 48 && ph == 48) {
+		const std::string rgba = image(48);
+		XImage *img = XGetImage(x.dpy, wm->icon_pixmap, 0, 0, 48, 48, AllPlanes, ZPixmap);
+		ASSERT_NE(img, nullptr);
+		int differ = 0;
+		for (int p = 0; p < 48 * 48; p++) {
+			const unsigned char *c = (const unsigned char *)rgba.data() + 4 * p;
+			differ += (XGetPixel(img, p % 48, p / 48) & 0xffffff) != (unsigned long)(c[0] << 16 | c[1] << 8 | c[2]);
+		}
+		XDestroyImage(img);
+		EXPECT_EQ(differ, 0) << "pixels unlike the installed icon's";
+	}
+	XFree(wm);
+
+	press_key(x.dpy, top, XK_space);
+	EXPECT_EQ(r.exit_status(10), 0);
+}
+
+// Full screen on a real Xorg desktop, with one monitor and with two: the
+// window manager's own, never a mode switch (which on most drivers moves
+// every monitor and window), the exact figure in the middle of the one
+// monitor the window fills, a key ends it, and nothing else on the desktop
+// has moved, the monitors' layout included. The pointer starts on the last
+// monitor, where new windows go.
+TEST_F(Dotfall, FullScreenOnAnXorgDesktopFillsOneMonitorAndMovesNothing)
+{
+#ifdef DOTFALL_WINE
+	GTEST_SKIP() << "Windows full screen is Wine's";
+#endif
+	const int w = 640, h = 480;
+	const figure f = chaos_figure(w, h, { { w / 2, 0 }, { 0, h }, { w, h } });
+	for (const char *manager : { "openbox", "xfwm4" })
+		for (int count : { 1, 2 }) {
+			SCOPED_TRACE(std::string(manager) + ", monitors: " + std::to_string(count));
+			xserver desk(count, manager);
+			ASSERT_TRUE(desk.ready) << "Xorg or " << manager << " did not start";
+			Display *dpy = desk.dpy;
+			const std::string layout = randr_layout(desk.name), mode = video_mode(dpy);
+			ASSERT_EQ(mode.substr(0, 10), "1920x1080 ");
+			const std::vector<XRectangle> screens = monitors(dpy);
+			ASSERT_EQ((int)screens.size(), count);
+
+			// Another program's window, where its user put it.
+			Window other = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 1002, 640, 300, 200, 0, 0, 0x808080);
+			XSizeHints hints = {};
+			hints.flags = USPosition | USSize;
+			hints.x = 1002, hints.y = 640, hints.width = 300, hints.height = 200;
+			XSetWMNormalHints(dpy, other, &hints);
+			XMapWindow(dpy, other);
+			XSync(dpy, False);
+			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return top_level(dpy, other) != other; }));
+			pause_ms(200);
+			const XRectangle placed = geometry(dpy, other);
+			const XRectangle &last = screens.back();
+			XTestFakeMotionEvent(dpy, DefaultScreen(dpy), last.x + last.width / 2, last.y + last.height / 2, 0);
+			XSync(dpy, False);
+
+			run r(dir, { "DISPLAY=" + desk.name });
+			Window top = wait_window(dpy, 0, 0, "dotfall");
+			ASSERT_NE(top, 0u) << "no window of class dotfall: " << r.output;
+			XRectangle at = {}, on = {};
+			EXPECT_TRUE(wait_for(START_SECONDS, [&] {
+				at = geometry(dpy, top);
+				for (const XRectangle &m : screens)
+					if (m.x == at.x && m.y == at.y && m.width == at.width && m.height == at.height)
+						return on = m, true;
+				return false;
+			})) << "the window is " << at.width << "x" << at.height << "+" << at.x << "+" << at.y
+			    << ", filling no monitor";
+			std::string switched;
+			if (on.width)
+				expect_drawn(
+					[&] {
+						if (video_mode(dpy) != mode)
+							switched = video_mode(dpy);
+						return grab(dpy, top, on.width, on.height);
+					},
+					on.width, (on.width - w) / 2, (on.height - h) / 2, f, w, h, WHITE, BLACK);
+			EXPECT_EQ(switched, "") << "the mode was switched";
+
+			press_key(dpy, top, XK_space);
+			EXPECT_EQ(r.exit_status(10), 0) << still_shown(r, w, h);
+			EXPECT_EQ(r.output, "");
+			const XRectangle now = geometry(dpy, other);
+			EXPECT_TRUE(now.x == placed.x && now.y == placed.y && now.width == placed.width &&
+			            now.height == placed.height)
+				<< "the other window moved from " << placed.x << "," << placed.y << " to " << now.x << "," << now.y;
+			EXPECT_EQ(video_mode(dpy), mode);
+			EXPECT_EQ(randr_layout(desk.name), layout);
+		}
+}
+
+// Without a window manager full screen is the library's own, over the whole
+// X screen: its display lies on the primary monitor of two, never across the
+// seam, whether the mode is switched (VidMode, which a key puts back) or not
+// (a remote display, as over ssh -X or VNC: in the monitor's middle).
+TEST_F(Dotfall, FullScreenWithoutAWindowManagerStaysOnThePrimaryMonitor)
+{
+#ifdef DOTFALL_WINE
+	GTEST_SKIP() << "Windows full screen is Wine's";
+#endif
+	const int w = 640, h = 480;
+	const figure f = chaos_figure(w, h, { { w / 2, 0 }, { 0, h }, { w, h } });
+	for (bool remote : { false, true }) {
+		SCOPED_TRACE(remote ? "remote" : "local");
+		xserver bare(2, "", remote);
+		ASSERT_TRUE(bare.ready) << "Xorg did not start";
+		Display *dpy = bare.dpy;
+		const std::string layout = randr_layout(bare.name), mode = video_mode(dpy);
+		const XRectangle p = primary_monitor(dpy);
+		ASSERT_EQ(p.width, 1920);
+
+		run r(dir, { "DISPLAY=" + bare.name });
+		Window display = wait_window(dpy, w, h);
+		ASSERT_NE(display, 0u) << r.output;
+		if (!remote) {
+			EXPECT_TRUE(wait_for(START_SECONDS, [&] { return video_mode(dpy).substr(0, 8) == "640x480 "; }))
+				<< "the mode is " << video_mode(dpy);
+		}
+		const XRectangle d = geometry(dpy, display);
+		EXPECT_TRUE(d.x >= p.x && d.y >= p.y && d.x + w <= p.x + p.width && d.y + h <= p.y + p.height)
+			<< "the display is at " << d.x << "," << d.y;
+		if (remote) {
+			EXPECT_TRUE(d.x == p.x + (p.width - w) / 2 && d.y == p.y + (p.height - h) / 2)
+				<< "the display is at " << d.x << "," << d.y;
+		}
+		expect_drawn([&] { return grab(dpy, display, w, h); }, w, 0, 0, f, w, h, WHITE, BLACK);
+
+		press_key(dpy, display, XK_space);
+		EXPECT_EQ(r.exit_status(10), 0);
+		EXPECT_EQ(r.output, "");
+		EXPECT_EQ(video_mode(dpy), mode) << "the mode was not put back";
+		EXPECT_EQ(randr_layout(bare.name), layout);
+	}
 }
 
 #ifndef DOTFALL_WINE
