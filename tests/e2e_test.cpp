@@ -375,7 +375,8 @@ TEST_F(Dotfall, FullScreenOnAnXorgDesktopFillsOneMonitorAndMovesNothing)
 // Without a window manager full screen is the library's own, over the whole
 // X screen: its display lies on the primary monitor of two, never across the
 // seam, whether the mode is switched (VidMode, which a key puts back) or not
-// (a remote display, as over ssh -X or VNC: in the monitor's middle).
+// (a remote display, as over ssh -X or VNC: in the monitor's middle); and
+// the pointer, which it keeps on the display, goes back where it was.
 TEST_F(Dotfall, FullScreenWithoutAWindowManagerStaysOnThePrimaryMonitor)
 {
 #ifdef DOTFALL_WINE
@@ -391,6 +392,8 @@ TEST_F(Dotfall, FullScreenWithoutAWindowManagerStaysOnThePrimaryMonitor)
 		const std::string layout = randr_layout(bare.name), mode = video_mode(dpy);
 		const XRectangle p = primary_monitor(dpy);
 		ASSERT_EQ(p.width, 1920);
+		XTestFakeMotionEvent(dpy, DefaultScreen(dpy), 2500, 900, 0);   // on the other monitor
+		XSync(dpy, False);
 
 		run r(dir, { "DISPLAY=" + bare.name });
 		Window display = wait_window(dpy, w, h);
@@ -413,6 +416,11 @@ TEST_F(Dotfall, FullScreenWithoutAWindowManagerStaysOnThePrimaryMonitor)
 		EXPECT_EQ(r.output, "");
 		EXPECT_EQ(video_mode(dpy), mode) << "the mode was not put back";
 		EXPECT_EQ(randr_layout(bare.name), layout);
+		Window root, child;
+		int x = 0, y = 0, wx, wy;
+		unsigned buttons;
+		XQueryPointer(dpy, DefaultRootWindow(dpy), &root, &child, &x, &y, &wx, &wy, &buttons);
+		EXPECT_TRUE(x == 2500 && y == 900) << "the pointer is left at " << x << "," << y;
 	}
 }
 

@@ -31,10 +31,18 @@ void *allegro_icon = (void *)icon_xpm;
 
 /* The signal that asked the run to end, or 0; and whether another client
  * destroyed the display's window. These are the variables of our own
- * outside a function, because a signal handler and an Xlib error handler
- * can do nothing safely but set a flag, and the run must see it. */
+ * outside a function (with the pointer's place below), because a signal
+ * handler and an Xlib error handler can do nothing safely but set a flag,
+ * and the run must see it. */
 static volatile sig_atomic_t signalled;
 static std::atomic<bool> window_lost;
+
+/* Where the pointer was at the start: the library's full screen moves it to
+ * the display's middle and keeps it there, and it goes back at the end. */
+static struct {
+	bool known;
+	int x, y;
+} pointer_before;
 
 /* INT, TERM and HUP end the run the way a key does; QUIT, the last, keeps
  * its usual meaning: end at once, with a core dump. */
@@ -186,6 +194,13 @@ int platform_start(void)
 		XSetIOErrorHandler(display_lost);
 		XSetErrorHandler(x_error);
 		name_window();
+		Window root, child;
+		int x, y;
+		unsigned buttons;
+		XLOCK();
+		pointer_before.known = XQueryPointer(_xwin.display, DefaultRootWindow(_xwin.display), &root, &child,
+		                                     &pointer_before.x, &pointer_before.y, &x, &y, &buttons);
+		XUNLOCK();
 	}
 	return started;
 }
@@ -342,10 +357,19 @@ bool display_shown(void)
 	return !window_lost;
 }
 
+/* The library lets go of the pointer only in its shut-down, and a pointer
+ * confined to the display cannot be put back: let go of it here. */
 void platform_end(int)
 {
 	XLOCK();
 	_xwin_input_handler = nullptr;
 	XSetErrorHandler(x_error_ignored);
+	if (_xwin.mouse_grabbed && pointer_before.known) {
+		XUngrabPointer(_xwin.display, CurrentTime);
+		_xwin.mouse_grabbed = 0;
+		XWarpPointer(_xwin.display, None, DefaultRootWindow(_xwin.display), 0, 0, 0, 0, pointer_before.x,
+		             pointer_before.y);
+		XFlush(_xwin.display);
+	}
 	XUNLOCK();
 }
