@@ -372,6 +372,44 @@ TEST_F(Dotfall, FullScreenOnAnXorgDesktopFillsOneMonitorAndMovesNothing)
 		}
 }
 
+// When the monitor changes size under a full-screen run, the window manager
+// resizes the window, and the display is in its middle again to the pixel:
+// at 1281x721 the window's gravity alone would put it a pixel off (KWin
+// gives windows such sizes).
+TEST_F(Dotfall, FullScreenStaysCentredWhenTheMonitorChangesSize)
+{
+#ifdef DOTFALL_WINE
+	GTEST_SKIP() << "Windows full screen is Wine's";
+#endif
+	const int w = 640, h = 480;
+	xserver desk(1, "openbox");
+	ASSERT_TRUE(desk.ready) << "Xorg or openbox did not start";
+	Display *dpy = desk.dpy;
+	run r(dir, { "DISPLAY=" + desk.name });
+	Window top = wait_window(dpy, 0, 0, "dotfall");
+	ASSERT_NE(top, 0u) << r.output;
+	ASSERT_TRUE(wait_for(START_SECONDS, [&] { return geometry(dpy, top).width == 1920; })) << "not full screen";
+
+	const std::vector<std::string> env{ "DISPLAY=" + desk.name };
+	for (std::vector<std::string> args : { std::vector<std::string>{ "--newmode", "1281x721", "77.5", "1281", "1350",
+	                                                                 "1480", "1680", "721", "724", "734", "769" },
+	                                       { "--addmode", "DUMMY0", "1281x721" },
+	                                       { "--output", "DUMMY0", "--mode", "1281x721" } })
+		ASSERT_EQ(run(dir, env, 0, "xrandr", args).exit_status(START_SECONDS), 0) << args[0];
+	Window display = 0;
+	EXPECT_TRUE(wait_for(START_SECONDS, [&] {
+		XRectangle at = geometry(dpy, top);
+		display = find_window(dpy, top, w, h);
+		if (at.width != 1281 || at.height != 721 || !display)
+			return false;
+		XRectangle d = geometry(dpy, display);
+		return d.x - at.x == (1281 - w) / 2 && d.y - at.y == (721 - h) / 2;
+	})) << "the display is not in the middle of the resized window";
+
+	press_key(dpy, top, XK_space);
+	EXPECT_EQ(r.exit_status(10), 0);
+}
+
 // Without a window manager full screen is the library's own, over the whole
 // X screen: its display lies on the primary monitor of two, never across the
 // seam, whether the mode is switched (VidMode, which a key puts back) or not
