@@ -88,9 +88,10 @@ TEST_F(Environment, SignalWhileDrawingEndsTheRunBySignal)
 }
 
 // Another client destroys the window named after the program, as a window
-// manager's kill or `xdotool windowclose` would. In a window the run ends at
-// once, as when the display goes; in full screen the picture is on a window
-// of its own, and the run goes on until a key.
+// manager's kill or `xdotool windowclose` would. In a window the run ends,
+// with status 1, through its usual shut-down; in the library's full screen
+// (no window manager here) the picture is on a window of its own, and the
+// run goes on until a key.
 TEST_F(Environment, WindowDestroyedByAnotherClient)
 {
 	for (int fullscreen : { 0, 1 }) {
