@@ -29,11 +29,11 @@ extern "C" {
 void *allegro_icon = (void *)icon_xpm;
 }
 
-/* The signal that asked the run to end, or 0; and whether another client
- * destroyed the display's window. These are the variables of our own
- * outside a function (with the pointer's place below), because a signal
- * handler and an Xlib error handler can do nothing safely but set a flag,
- * and the run must see it. */
+/* The signal that asked the run to end, or 0; and whether an X error, nearly
+ * always another client destroying the display's window, ended the display.
+ * These are variables of our own outside a function (with the pointer's
+ * place below) because a signal handler and an Xlib error handler can do
+ * nothing safely but set a flag, and the run must see it. */
 static volatile sig_atomic_t signalled;
 static std::atomic<bool> window_lost;
 
