@@ -177,6 +177,17 @@ static void name_window(void)
 	XUNLOCK();
 }
 
+static void note_pointer(void)
+{
+	Window root, child;
+	int x, y;
+	unsigned buttons;
+	XLOCK();
+	pointer_before.known = XQueryPointer(_xwin.display, DefaultRootWindow(_xwin.display), &root, &child,
+	                                     &pointer_before.x, &pointer_before.y, &x, &y, &buttons);
+	XUNLOCK();
+}
+
 int platform_start(void)
 {
 	/* A write to an X server that has just gone, or of the failure message
@@ -194,13 +205,7 @@ int platform_start(void)
 		XSetIOErrorHandler(display_lost);
 		XSetErrorHandler(x_error);
 		name_window();
-		Window root, child;
-		int x, y;
-		unsigned buttons;
-		XLOCK();
-		pointer_before.known = XQueryPointer(_xwin.display, DefaultRootWindow(_xwin.display), &root, &child,
-		                                     &pointer_before.x, &pointer_before.y, &x, &y, &buttons);
-		XUNLOCK();
+		note_pointer();
 	}
 	return started;
 }
