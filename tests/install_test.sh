@@ -36,6 +36,13 @@ warnings=$(zcat "$dest/usr/share/man/man6/dotfall.6.gz" | groff -man -ww -z -Tut
 zcat "$dest/usr/share/man/man6/dotfall.6.gz" | groff -man -Tutf8 2>/dev/null | grep -q "foreground_color_r" ||
 	fail "the manual page lacks the settings keys"
 
+# The web copy of the manual is what tools/manual-md.sh makes of the page
+# as built, version and date included.
+src=$(cache CMAKE_HOME_DIRECTORY)
+sh "$src/tools/manual-md.sh" "$build/dotfall.6" >"$work/dotfall.md"
+diff -u "$src/docs/dotfall.md" "$work/dotfall.md" >&2 ||
+	fail "docs/dotfall.md is not the manual page as built: tools/manual-md.sh build/dotfall.6 >docs/dotfall.md"
+
 # The manual page and the software-centre metadata carry the project's version.
 version=$(cache CMAKE_PROJECT_VERSION)
 zcat "$dest/usr/share/man/man6/dotfall.6.gz" | grep -q "^\.TH DOTFALL 6 [0-9-]* \"dotfall $version\"" ||
