@@ -82,6 +82,9 @@ remarks=$(appstreamcli validate --no-net --pedantic "$metainfo" |
 
 desktop-file-validate "$dest/usr/share/applications/dotfall.desktop" || fail "the desktop entry"
 grep -qx "Exec=dotfall" "$dest/usr/share/applications/dotfall.desktop" || fail "the desktop entry's command"
+# A menu's tooltip: one short line.
+comment=$(sed -n 's/^Comment=//p' "$dest/usr/share/applications/dotfall.desktop")
+[ -n "$comment" ] && [ ${#comment} -le 72 ] || fail "the desktop entry's Comment is not one short line: $comment"
 
 # Each icon is a PNG of the size its folder says.
 for size in 16 32 48 128 256; do
@@ -93,6 +96,12 @@ done
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/dotfall_*.deb)
 dpkg-deb -f "$deb" Depends | grep -q "liballegro4.4" || fail "the package does not depend on the library"
+# Its description is the software centre's, word for word.
+described=$(dpkg-deb -f "$deb" Description | sed 1d | tr -s ' \n' '  ' | sed 's/^ //; s/ $//')
+centre=$(sed -n '/<description>/,/<\/description>/p' "$metainfo" | sed 's/<[^>]*>//g' | tr -s ' \n' '  ' | sed 's/^ //; s/ $//')
+[ -n "$described" ] && [ "$described" = "$centre" ] || fail "the package's description is not the metadata's:
+$described
+$centre"
 packed=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | LC_ALL=C sort)
 [ "$packed" = "$expected" ] || fail "packaged files differ:
 $packed"
