@@ -25,7 +25,7 @@ case $1 in test|bench|release)
 # (grim), and a real Xorg server (the dummy video driver) with desktops'
 # window managers and xrandr to lay out its monitors.
 case $1 in test|release)
-	packages="$packages groff-base desktop-file-utils dpkg-dev file appstream lintian wine wine64 libxml2-utils
+	packages="$packages groff-base pandoc desktop-file-utils dpkg-dev file appstream lintian wine wine64 libxml2-utils
 		sway wtype grim mutter xwayland dbus-daemon libsystemd-dev
 		xserver-xorg-core xserver-xorg-video-dummy xfwm4 x11-xserver-utils" ;; esac
 case $1 in test|windows|release)
