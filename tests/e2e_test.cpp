@@ -440,6 +440,8 @@ TEST_F(Dotfall, FullScreenWithoutAWindowManagerStaysOnThePrimaryMonitor)
 			EXPECT_TRUE(wait_for(START_SECONDS, [&] { return video_mode(dpy).substr(0, 8) == "640x480 "; }))
 				<< "the mode is " << video_mode(dpy);
 		}
+		// Placed before the first dot is drawn.
+		expect_drawn([&] { return grab(dpy, display, w, h); }, w, 0, 0, f, w, h, WHITE, BLACK);
 		const XRectangle d = geometry(dpy, display);
 		EXPECT_TRUE(d.x >= p.x && d.y >= p.y && d.x + w <= p.x + p.width && d.y + h <= p.y + p.height)
 			<< "the display is at " << d.x << "," << d.y;
@@ -447,7 +449,6 @@ TEST_F(Dotfall, FullScreenWithoutAWindowManagerStaysOnThePrimaryMonitor)
 			EXPECT_TRUE(d.x == p.x + (p.width - w) / 2 && d.y == p.y + (p.height - h) / 2)
 				<< "the display is at " << d.x << "," << d.y;
 		}
-		expect_drawn([&] { return grab(dpy, display, w, h); }, w, 0, 0, f, w, h, WHITE, BLACK);
 
 		press_key(dpy, display, XK_space);
 		EXPECT_EQ(r.exit_status(10), 0);
