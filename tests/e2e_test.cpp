@@ -221,13 +221,14 @@ TEST_F(Dotfall, FailureMessageIsShownInADialog)
 	EXPECT_EQ(r.output, "");
 }
 
+#ifndef DOTFALL_WINE
+// On X11 alone: the program's own windows, full screen on X11 desktops, and
+// under Wayland compositors.
+
 // Task bars and window switchers know a program by its managed window: its
 // class, and its icon at each size, the pictures the menu shows too.
 TEST_F(Dotfall, ItsWindowCarriesDotfallsClassAndIcon)
 {
-#ifdef DOTFALL_WINE
-	GTEST_SKIP() << "on Windows the icon is the exe's: see wine.ExeImportsAndResources";
-#endif
 	settings_file(dir, screen_settings(0, SMALL_W, SMALL_H));
 	run r(dir, env());
 	Window top = wait_window(x.dpy, 0, 0, "dotfall");
@@ -306,9 +307,6 @@ TEST_F(Dotfall, ItsWindowCarriesDotfallsClassAndIcon)
 // monitor, where new windows go.
 TEST_F(Dotfall, FullScreenOnAnXorgDesktopFillsOneMonitorAndMovesNothing)
 {
-#ifdef DOTFALL_WINE
-	GTEST_SKIP() << "Windows full screen is Wine's";
-#endif
 	const int w = 640, h = 480;
 	const figure f = chaos_figure(w, h, { { w / 2, 0 }, { 0, h }, { w, h } });
 	for (const char *manager : { "openbox", "xfwm4" })
@@ -378,9 +376,6 @@ TEST_F(Dotfall, FullScreenOnAnXorgDesktopFillsOneMonitorAndMovesNothing)
 // gives windows such sizes).
 TEST_F(Dotfall, FullScreenStaysCentredWhenTheMonitorChangesSize)
 {
-#ifdef DOTFALL_WINE
-	GTEST_SKIP() << "Windows full screen is Wine's";
-#endif
 	const int w = 640, h = 480;
 	xserver desk(1, "openbox");
 	ASSERT_TRUE(desk.laid_out && desk.wm_ready) << "Xorg or openbox did not start";
@@ -417,9 +412,6 @@ TEST_F(Dotfall, FullScreenStaysCentredWhenTheMonitorChangesSize)
 // the pointer, which it keeps on the display, goes back where it was.
 TEST_F(Dotfall, FullScreenWithoutAWindowManagerStaysOnThePrimaryMonitor)
 {
-#ifdef DOTFALL_WINE
-	GTEST_SKIP() << "Windows full screen is Wine's";
-#endif
 	const int w = 640, h = 480;
 	const figure f = chaos_figure(w, h, { { w / 2, 0 }, { 0, h }, { w, h } });
 	for (bool remote : { false, true }) {
@@ -463,7 +455,6 @@ TEST_F(Dotfall, FullScreenWithoutAWindowManagerStaysOnThePrimaryMonitor)
 	}
 }
 
-#ifndef DOTFALL_WINE
 // Under a Wayland compositor, through XWayland, with keys typed through the
 // compositor as a user's are.
 struct Wayland : OnWayland {
