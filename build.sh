@@ -22,7 +22,9 @@ run|package|test|bench|windows|release) command=$1 ;;
 *) echo "usage: $0 run|package|test|bench|windows|release" >&2; exit 2 ;;
 esac
 
-# Each package with the commands that need it, one a line.
+# Each package with the commands that need it, one a line. netpbm turns the
+# icon images into data the program carries; the Xorg server (the dummy
+# video driver), xfwm4 and xrandr are for the tests on a real X server.
 packages=
 while read -r package commands; do
 	case " $commands " in *" $command "*) packages="$packages $package" ;; esac
@@ -32,6 +34,9 @@ make                    run package test bench windows release
 g++                     run package test bench release
 pkg-config              run package test bench release
 liballegro4-dev         run package test bench release
+libxrandr-dev           run package test bench release
+libxinerama-dev         run package test bench release
+netpbm                  run package test bench release
 x11-utils               run test release
 dpkg-dev                package test release
 file                    package test release
@@ -39,9 +44,14 @@ libgtest-dev            test bench release
 libbenchmark-dev        test bench release
 libx11-dev              test bench release
 libxtst-dev             test bench release
+libxxf86vm-dev          test bench release
 libsystemd-dev          test bench release
 xvfb                    test bench release
 openbox                 test release
+xserver-xorg-core       test release
+xserver-xorg-video-dummy test release
+xfwm4                   test release
+x11-xserver-utils       test release
 sway                    test bench release
 wtype                   test bench release
 xwayland                test bench release
@@ -49,6 +59,7 @@ grim                    test release
 mutter                  test release
 dbus-daemon             test release
 groff-base              test release
+pandoc                  test release
 desktop-file-utils      test release
 appstream               test release
 lintian                 test release
