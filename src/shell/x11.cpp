@@ -234,20 +234,22 @@ int display_driver(const settings *s)
  * manager has resized the full-screen window (its first size, a monitor
  * changed, KWin's odd sizes): the display is then centred again from the
  * size it has now, which the gravity alone misses by the pixels it rounds
- * off at each change. The library takes no notice of these events. It runs
- * with the display locked. */
+ * off at each change. The sizes are asked of the server, not taken from its
+ * ConfigureNotify events: the library's handler reads the queue too, and
+ * drops any such event that reaches it first. It runs with the display
+ * locked, every 10 ms or so. */
 static void follow_size(void)
 {
-	XEvent e;
-	bool resized = false;
-	int w = 0, h = 0;
-	while (XCheckTypedWindowEvent(_xwin.display, _xwin.wm_window, ConfigureNotify, &e)) {
-		resized = true;
-		w = e.xconfigure.width;
-		h = e.xconfigure.height;
+	Display *dpy = _xwin.display;
+	Window root;
+	int x, y, left, top;
+	unsigned w, h, dw, dh, border, depth;
+	if (XGetGeometry(dpy, _xwin.wm_window, &root, &x, &y, &w, &h, &border, &depth) &&
+	    XGetGeometry(dpy, _xwin.window, &root, &left, &top, &dw, &dh, &border, &depth)) {
+		int cx = ((int)w - SCREEN_W) / 2, cy = ((int)h - SCREEN_H) / 2;
+		if (left != cx || top != cy)
+			XMoveWindow(dpy, _xwin.window, cx, cy);
 	}
-	if (resized)
-		XMoveWindow(_xwin.display, _xwin.window, (w - SCREEN_W) / 2, (h - SCREEN_H) / 2);
 	_xwin_private_handle_input();
 }
 
