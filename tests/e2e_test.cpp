@@ -1,6 +1,7 @@
 // The built program, run for real: its own X server (Xvfb), real key and
 // pointer events (XTest), and the picture read back from its window.
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -290,6 +291,95 @@ TEST_P(Wayland, FailureMessageIsShownAndReturnEndsTheRun)
 
 INSTANTIATE_TEST_SUITE_P(, Wayland, ::testing::Values(wm::sway, wm::mutter),
                          [](const ::testing::TestParamInfo<wm> &p) { return std::string(wm_name(p.param)); });
+#endif
+
+#ifdef DOTFALL_WINE
+// Tests that set the Wine prefix's own settings, each all of them, in a
+// prefix of their own: the screen's DPI (LogPixels), and Wine's virtual
+// desktop, one X window that holds all of Wine's and changes its size as a
+// display mode switch does on Windows.
+struct WineSettings : Dotfall {
+	bool set(const char *key, const char *name, const char *type, const std::string &value)
+	{
+		return wine_registry(WINE_SETTINGS_PREFIX, { "add", key, "/v", name, "/t", type, "/d", value, "/f" });
+	}
+	void settings(int dpi, bool virtual_desktop)
+	{
+		const char *explorer = "HKCU\\Software\\Wine\\Explorer";
+		ASSERT_TRUE(set("HKCU\\Control Panel\\Desktop", "LogPixels", "REG_DWORD", std::to_string(dpi)));
+		ASSERT_TRUE(set("HKCU\\Software\\Wine\\Explorer\\Desktops", "Default", "REG_SZ", "1024x768"));
+		if (virtual_desktop)
+			ASSERT_TRUE(set(explorer, "Desktop", "REG_SZ", "Default"));
+		else   // absent: there is no value that means none
+			wine_registry(WINE_SETTINGS_PREFIX, { "delete", explorer, "/v", "Desktop", "/f" });
+	}
+	std::vector<std::string> wine_env(std::vector<std::string> more = {})
+	{
+		more.push_back("WINEPREFIX=" WINE_SETTINGS_PREFIX);
+		return env(more);
+	}
+
+	// The virtual desktop's window, and its size: the biggest of Wine's
+	// desktop windows (the others are 1x1).
+	Window desktop(int *width = nullptr, int *height = nullptr)
+	{
+		Window root, parent, *kids = nullptr, found = 0;
+		unsigned n = 0;
+		int best = 0;
+		XQueryTree(x.dpy, DefaultRootWindow(x.dpy), &root, &parent, &kids, &n);
+		for (unsigned i = 0; i < n; i++) {
+			XWindowAttributes a;
+			XClassHint hint;
+			if (!XGetWindowAttributes(x.dpy, kids[i], &a) || a.map_state != IsViewable ||
+			    !XGetClassHint(x.dpy, kids[i], &hint))
+				continue;
+			if (strcmp(hint.res_class, "explorer.exe") == 0 && a.width * a.height > best) {
+				best = a.width * a.height, found = kids[i];
+				if (width)
+					*width = a.width, *height = a.height;
+			}
+			XFree(hint.res_name);
+			XFree(hint.res_class);
+		}
+		if (kids)
+			XFree(kids);
+		return found;
+	}
+	bool desktop_is(int width, int height, double seconds = 10)
+	{
+		return wait_for(seconds, [&] {
+			int w = 0, h = 0;
+			return desktop(&w, &h) && w == width && h == height;
+		});
+	}
+	std::string desktop_size()
+	{
+		int w = 0, h = 0;
+		return desktop(&w, &h) ? std::to_string(w) + "x" + std::to_string(h) : "no desktop";
+	}
+};
+
+// Full screen switches the desktop to 640x480; the desktop's size comes
+// back after a key, and after a shut-down that hung and was ended by the
+// watchdog.
+TEST_F(WineSettings, FullScreenPutsTheModeBackOnEveryWayOut)
+{
+	settings(96, true);
+	for (bool hang : { false, true }) {
+		SCOPED_TRACE(hang ? "the shut-down hung" : "a key");
+		// Keeps the desktop up once dotfall has gone (the end of a run
+		// ends Wine's server, and so this too).
+		run holder(dir, wine_env(), 0, "notepad.exe");
+		ASSERT_TRUE(desktop_is(1024, 768, START_SECONDS)) << "the virtual desktop: " << desktop_size();
+		run r(dir, wine_env({ hang ? "DOTFALL_TEST_HANG_EXIT=1" : "DOTFALL_TEST_HANG_EXIT" }));
+		ASSERT_TRUE(desktop_is(640, 480, START_SECONDS)) << "no mode switch: " << desktop_size();
+		pause_ms(500);
+		press_key(x.dpy, desktop(), XK_space);
+		EXPECT_EQ(r.exit_status(15), 0) << still_shown(r, 640, 480);
+		EXPECT_EQ(trimmed(r.output), hang ? "dotfall: the display's shut-down hung; ended anyway" : "");
+		EXPECT_TRUE(desktop_is(1024, 768)) << "the desktop stayed " << desktop_size();
+	}
+}
 #endif
 
 // A desktop as a user has one: openbox on the screen and, under Wine, a

@@ -149,16 +149,17 @@ run::run(const fs::path &dir, const std::vector<std::string> &env, uid_t user,
 			else
 				setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
 		}
+		std::vector<char *> argv;
 		if (!wine_prefix.empty()) {
 			setenv("WINEPREFIX", wine_prefix.c_str(), 1);
 			setenv("WINEDEBUG", "-all", 0);
-			execlp("wine", "wine", program.c_str(), (char *)nullptr);
+			argv.push_back(const_cast<char *>("wine"));
 		}
-		std::vector<char *> argv{ const_cast<char *>(program.c_str()) };
+		argv.push_back(const_cast<char *>(program.c_str()));
 		for (const std::string &a : args)
 			argv.push_back(const_cast<char *>(a.c_str()));
 		argv.push_back(nullptr);
-		execvp(program.c_str(), argv.data());
+		execvp(argv[0], argv.data());
 		_exit(127);
 	}
 	close(fds[1]);
@@ -237,6 +238,39 @@ std::string run::threads()
 	}
 	pclose(p);
 	return text;
+}
+
+bool wine_registry(const std::string &prefix, const std::vector<std::string> &args)
+{
+	// Wine's server keeps the registry and writes it out as it ends: wait for
+	// that, so that the next program's server reads the change (and is one
+	// started on the program's display: this one has none), even when reg
+	// failed.
+	bool done = false;
+	for (bool reg : { true, false }) {
+		pid_t k = fork();
+		if (k == 0) {
+			int null = open("/dev/null", O_WRONLY);
+			dup2(null, 1);
+			dup2(null, 2);
+			setenv("WINEPREFIX", prefix.c_str(), 1);
+			setenv("WINEDEBUG", "-all", 1);
+			unsetenv("DISPLAY");
+			std::vector<char *> argv{ const_cast<char *>("wine"), const_cast<char *>("reg") };
+			for (const std::string &a : args)
+				argv.push_back(const_cast<char *>(a.c_str()));
+			argv.push_back(nullptr);
+			if (reg)
+				execvp("wine", argv.data());
+			else
+				execlp("wineserver", "wineserver", "-w", (char *)nullptr);
+			_exit(127);
+		}
+		int status;
+		if (k > 0 && waitpid(k, &status, 0) == k && reg)
+			done = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+	}
+	return done;
 }
 
 // Whether the window's class is `name`, or with no name, whether it is a
