@@ -359,6 +359,32 @@ struct WineSettings : Dotfall {
 	}
 };
 
+// The window is sized by its frame as Windows gives it, whatever the DPI:
+// at 100, 150 and 200 %, a 640x480 and an 800x600 window open and show the
+// figure at exactly that size.
+TEST_F(WineSettings, WindowOpensExactAtEveryDpi)
+{
+	for (int dpi : { 96, 144, 192 }) {
+		settings(dpi, false);
+		for (int size : { 640, 800 }) {
+			const int w = size, h = size * 3 / 4;
+			SCOPED_TRACE(std::to_string(dpi) + " dpi, " + std::to_string(w) + "x" + std::to_string(h));
+			settings_file(screen_settings(0, w, h));
+			const figure f = chaos_figure(w, h, { { w / 2, 0 }, { 0, h }, { w, h } });
+			run r(dir, wine_env());
+			Window top = wait_window(x.dpy, 0, 0, "dotfall.exe");
+			ASSERT_NE(top, 0u) << "no window: " << r.output << (r.running() ? " running " : " ended ") << r.status << "\n" << r.threads();
+			XWindowAttributes a = {};
+			XGetWindowAttributes(x.dpy, top, &a);
+			EXPECT_TRUE(a.width > w && a.height > h) << "a " << a.width << "x" << a.height << " window: the message box?";
+			expect_drawn([&] { return grab(x.dpy, top, w, h); }, w, 0, 0, f, w, h, WHITE, BLACK);
+			press_key(x.dpy, top, XK_space);
+			EXPECT_EQ(r.exit_status(10), 0) << still_shown(r, w, h);
+			EXPECT_EQ(r.output, "");
+		}
+	}
+}
+
 // Full screen switches the desktop to 640x480; the desktop's size comes
 // back after a key, and after a shut-down that hung and was ended by the
 // watchdog.
