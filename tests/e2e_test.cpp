@@ -176,6 +176,44 @@ TEST_F(Dotfall, PointerAndCloseButtonDoNotEndTheRunButAKeyDoes)
 	pause_ms(500);
 	EXPECT_TRUE(r.running()) << "a modifier alone ended the run";
 
+#ifdef DOTFALL_WINE
+	// Nor does Alt+F4, Alt held as a hand holds it: the library makes it a
+	// request to close, which the run ignores as it does the close button.
+	const KeyCode alt = XKeysymToKeycode(x.dpy, XK_Alt_L);
+	XTestFakeKeyEvent(x.dpy, alt, True, 0);
+	XSync(x.dpy, False);
+	pause_ms(300);
+	press_key(x.dpy, w, XK_F4);
+	pause_ms(300);
+	XTestFakeKeyEvent(x.dpy, alt, False, 0);
+	XSync(x.dpy, False);
+	pause_ms(500);
+	EXPECT_TRUE(r.running()) << "Alt+F4 ended the run";
+#else
+	// Nor does a dead key, which waits for the key it accents: a spare
+	// keycode given one, as a German or French layout has.
+	int lo, hi, per;
+	XDisplayKeycodes(x.dpy, &lo, &hi);
+	KeySym *map = XGetKeyboardMapping(x.dpy, lo, hi - lo + 1, &per);
+	int spare = 0;
+	for (int c = hi; c >= lo && !spare; c--)
+		if (std::all_of(map + (c - lo) * per, map + (c - lo + 1) * per, [](KeySym k) { return k == NoSymbol; }))
+			spare = c;
+	XFree(map);
+	ASSERT_NE(spare, 0) << "no spare keycode";
+	KeySym dead[2] = { XK_dead_circumflex, XK_dead_circumflex };
+	XChangeKeyboardMapping(x.dpy, spare, 2, dead, 1);
+	XSync(x.dpy, False);
+	pause_ms(200);
+	XTestFakeKeyEvent(x.dpy, spare, True, 0);
+	XSync(x.dpy, False);
+	pause_ms(20);
+	XTestFakeKeyEvent(x.dpy, spare, False, 0);
+	XSync(x.dpy, False);
+	pause_ms(500);
+	EXPECT_TRUE(r.running()) << "a dead key alone ended the run";
+#endif
+
 	press_key(x.dpy, w, XK_a);
 	EXPECT_EQ(r.exit_status(10), 0) << still_shown(r, SMALL_W, SMALL_H);
 }
@@ -386,13 +424,15 @@ TEST_F(WineSettings, WindowOpensExactAtEveryDpi)
 }
 
 // Full screen switches the desktop to 640x480; the desktop's size comes
-// back after a key, and after a shut-down that hung and was ended by the
-// watchdog.
+// back after a key, after a shut-down that hung and was ended by the
+// watchdog, and after Ctrl+Alt+End.
 TEST_F(WineSettings, FullScreenPutsTheModeBackOnEveryWayOut)
 {
 	settings(96, true);
-	for (bool hang : { false, true }) {
-		SCOPED_TRACE(hang ? "the shut-down hung" : "a key");
+	// The library's own way out, Ctrl+Alt+End, is a key here like any other.
+	for (int way : { 0, 1, 2 }) {
+		const bool hang = way == 1, three_keys = way == 2;
+		SCOPED_TRACE(hang ? "the shut-down hung" : three_keys ? "Ctrl+Alt+End" : "a key");
 		// Keeps the desktop up once dotfall has gone (the end of a run
 		// ends Wine's server, and so this too).
 		run holder(dir, wine_env(), 0, "notepad.exe");
@@ -400,7 +440,15 @@ TEST_F(WineSettings, FullScreenPutsTheModeBackOnEveryWayOut)
 		run r(dir, wine_env({ hang ? "DOTFALL_TEST_HANG_EXIT=1" : "DOTFALL_TEST_HANG_EXIT" }));
 		ASSERT_TRUE(desktop_is(640, 480, START_SECONDS)) << "no mode switch: " << desktop_size();
 		pause_ms(500);
-		press_key(x.dpy, desktop(), XK_space);
+		const KeySym held[] = { XK_Control_L, XK_Alt_L };
+		for (KeySym k : held)
+			if (three_keys)
+				XTestFakeKeyEvent(x.dpy, XKeysymToKeycode(x.dpy, k), True, 0);
+		press_key(x.dpy, desktop(), three_keys ? XK_End : XK_space);
+		for (KeySym k : held)
+			if (three_keys)
+				XTestFakeKeyEvent(x.dpy, XKeysymToKeycode(x.dpy, k), False, 0);
+		XSync(x.dpy, False);
 		EXPECT_EQ(r.exit_status(15), 0) << still_shown(r, 640, 480);
 		EXPECT_EQ(trimmed(r.output), hang ? "dotfall: the display's shut-down hung; ended anyway" : "");
 		EXPECT_TRUE(desktop_is(1024, 768)) << "the desktop stayed " << desktop_size();

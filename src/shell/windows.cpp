@@ -11,9 +11,14 @@
 #include "settings/settings.h"
 #include "shell/platform.h"
 
+/* The library's Windows keyboard aborts the process on Ctrl+Alt+End: no
+ * shut-down, so a full screen's display mode stays switched, and status 3.
+ * Off, those are keys like any other, and end the run as a key does. */
 int platform_start(void)
 {
-	return install_allegro(SYSTEM_AUTODETECT, &errno, atexit);
+	int status = install_allegro(SYSTEM_AUTODETECT, &errno, atexit);
+	three_finger_flag = FALSE;
+	return status;
 }
 
 int display_driver(const settings *s)
