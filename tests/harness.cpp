@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
+#include <iterator>
 #include <sstream>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -204,6 +205,14 @@ bool run::running()
 	if (wait4(pid, &status, WNOHANG, &usage) == pid) {
 		peak_kb = usage.ru_maxrss;
 		drain();
+		// A crash under Wine: its debugger's report (the tests' prefix has
+		// it written to this file), for the test's output to show.
+		const fs::path crash = fs::path(wine_prefix) / "drive_c" / "dotfall-crash.txt";
+		if (!wine_prefix.empty() && fs::exists(crash)) {
+			std::ifstream in(crash);
+			output += std::string(std::istreambuf_iterator<char>(in), {});
+			fs::remove(crash);
+		}
 		return false;
 	}
 	status = -1;
