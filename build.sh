@@ -23,7 +23,7 @@ case $1 in test|bench|release)
 # them (wtype; mutter's D-Bus API, through sd-bus) and takes their pictures
 # (grim).
 case $1 in test|release)
-	packages="$packages groff-base desktop-file-utils dpkg-dev file appstream lintian wine wine64 libxml2-utils
+	packages="$packages groff-base pandoc desktop-file-utils dpkg-dev file appstream lintian wine wine64 libxml2-utils
 		sway wtype grim mutter xwayland dbus-daemon libsystemd-dev" ;; esac
 case $1 in test|windows|release)
 	packages="$packages g++-mingw-w64-x86-64 mingw-w64-x86-64-dev patch icoutils" ;; esac

@@ -106,14 +106,14 @@ TEST_F(DefaultDisplay, WithoutSettingsDrawsTheFigureFullScreenWhiteOnBlack)
 TEST_F(Dotfall, FullScreenAtTheScreenSize)
 {
 	const int w = SCREEN_WIDTH, h = SCREEN_HEIGHT;
-	settings_file(screen_settings(1, w, h));
+	settings_file(dir, screen_settings(1, w, h));
 	expect_figure(w, h, { { w / 2, 0 }, { 0, h }, { w, h } }, WHITE, BLACK, true);
 }
 
 TEST_F(Dotfall, PointsDefaultToTheDisplaySize)
 {
 	const int w = SMALL_W, h = SMALL_H;
-	settings_file(screen_settings(0, w, h));
+	settings_file(dir, screen_settings(0, w, h));
 	expect_figure(w, h, { { w / 2, 0 }, { 0, h }, { w, h } }, WHITE, BLACK, false);
 }
 
@@ -126,9 +126,9 @@ TEST_F(Dotfall, SettingsFileSetsPointsAndColours)
 	for (int i = 0; i < 3; i++)
 		points += "point_" + std::to_string(i + 1) + "_x = " + std::to_string(pts[i][0]) + "\npoint_" +
 		          std::to_string(i + 1) + "_y = " + std::to_string(pts[i][1]) + "\n";
-	settings_file(screen_settings(0, w, h) + points +
-	              "[colors]\nforeground_color_r = 63\nforeground_color_g = 32\nforeground_color_b = 319\n"
-	              "background_color_r = 0\nbackground_color_g = 16\nbackground_color_b = 256\n");
+	settings_file(dir, screen_settings(0, w, h) + points +
+	                   "[colors]\nforeground_color_r = 63\nforeground_color_g = 32\nforeground_color_b = 319\n"
+	                   "background_color_r = 0\nbackground_color_g = 16\nbackground_color_b = 256\n");
 	// 6-bit components on screen: 63 is 0xff, 32 is 0x82, 16 is 0x41; 319 and
 	// 256 keep their low 8 bits, 63 and 0.
 	expect_figure(w, h, pts, 0xff82ff, 0x004100, false);
@@ -144,7 +144,7 @@ TEST_F(Dotfall, ExampleSettingsFileDrawsWhatItSays)
 
 TEST_F(Dotfall, PointerAndCloseButtonDoNotEndTheRunButAKeyDoes)
 {
-	settings_file(screen_settings(0, SMALL_W, SMALL_H));
+	settings_file(dir, screen_settings(0, SMALL_W, SMALL_H));
 	run r(dir, env());
 	Window w = wait_window(x.dpy, SMALL_W, SMALL_H);
 	ASSERT_NE(w, 0u);
@@ -228,8 +228,8 @@ TEST_F(Dotfall, SizesNoDisplayCanTakeFailCleanly)
 	for (const char *fullscreen : { "0", "1" })
 		for (auto &size : sizes) {
 			SCOPED_TRACE(std::string(fullscreen) + " " + size[0] + "x" + size[1]);
-			settings_file(std::string("[screen]\nfullscreen = ") + fullscreen + "\nscreenw = " + size[0] +
-			              "\nscreenh = " + size[1] + "\n");
+			settings_file(dir, std::string("[screen]\nfullscreen = ") + fullscreen + "\nscreenw = " + size[0] +
+			                   "\nscreenh = " + size[1] + "\n");
 			expect_failure(env({ "PATH=/nonexistent" }));
 		}
 }
@@ -239,7 +239,7 @@ TEST_F(Dotfall, FailureMessageIsShownInADialog)
 #ifdef DOTFALL_WINE
 	// The DirectX window driver takes only widths that are multiples of 4;
 	// the message is a message box of the program's own.
-	settings_file(screen_settings(0, 150, 120));
+	settings_file(dir, screen_settings(0, 150, 120));
 	run r(dir, env());
 	Window dialog = wait_window(x.dpy, 0, 0, "dotfall.exe");
 	ASSERT_NE(dialog, 0u) << "no message box";
@@ -247,7 +247,7 @@ TEST_F(Dotfall, FailureMessageIsShownInADialog)
 #else
 	if (access("/usr/bin/xmessage", X_OK) != 0)
 		GTEST_SKIP() << "xmessage is not installed";
-	settings_file("[screen]\nscreenw = 0\n");
+	settings_file(dir, "[screen]\nscreenw = 0\n");
 	run r(dir, env({ "PATH=/usr/bin:/bin" }));
 	Window dialog = wait_window(x.dpy, 0, 0, "Xmessage");
 	ASSERT_NE(dialog, 0u) << "no message dialog";
@@ -270,7 +270,7 @@ struct Wayland : OnWayland {
 	{
 		if (c->kind == wm::sway && width == OUTPUT_WIDTH && height == OUTPUT_HEIGHT)
 			return c->screenshot();
-		return grab(c->dpy, width == OUTPUT_WIDTH ? manager_window(display) : display, width, height);
+		return grab(c->dpy, width == OUTPUT_WIDTH ? parent_of(c->dpy, display) : display, width, height);
 	}
 };
 
@@ -283,12 +283,13 @@ TEST_P(Wayland, FullScreenCoversTheOutputWithTheFigureCentredPixelForPixel)
 	// A window that the window manager made full screen, not one of its own
 	// over the screen (which XWayland would stretch, mode switched, over the
 	// output, and which some compositors give no keys).
+	const Window managed = parent_of(c->dpy, display);
 	XWindowAttributes a = {};
-	XGetWindowAttributes(c->dpy, manager_window(display), &a);
+	XGetWindowAttributes(c->dpy, managed, &a);
 	EXPECT_FALSE(a.override_redirect) << "not a window the window manager manages";
 	int x, y;
 	Window child;
-	XTranslateCoordinates(c->dpy, manager_window(display), DefaultRootWindow(c->dpy), 0, 0, &x, &y, &child);
+	XTranslateCoordinates(c->dpy, managed, DefaultRootWindow(c->dpy), 0, 0, &x, &y, &child);
 	EXPECT_TRUE(x == 0 && y == 0) << "the full-screen window is at " << x << "," << y;
 
 	const figure f = chaos_figure(w, h, { { w / 2, 0 }, { 0, h }, { w, h } });
@@ -303,7 +304,7 @@ TEST_P(Wayland, FullScreenCoversTheOutputWithTheFigureCentredPixelForPixel)
 TEST_P(Wayland, WindowShowsTheFigureAndAKeyEndsTheRun)
 {
 	const int w = 800, h = 600;
-	settings_file(screen_settings(0, w, h));
+	settings_file(dir, screen_settings(0, w, h));
 	run r(dir, c->env(), user, program);
 	Window display = wait_display(w, h, w, h);
 	ASSERT_NE(display, 0u) << "no 800x600 window: " << r.output;
@@ -317,7 +318,7 @@ TEST_P(Wayland, WindowShowsTheFigureAndAKeyEndsTheRun)
 
 TEST_P(Wayland, FailureMessageIsShownAndReturnEndsTheRun)
 {
-	settings_file("[screen]\nscreenw = 0\n");
+	settings_file(dir, "[screen]\nscreenw = 0\n");
 	run r(dir, c->env({ "PATH=/usr/bin:/bin" }), user, program);
 	Window dialog = wait_window(c->dpy, 0, 0, "Xmessage");
 	ASSERT_NE(dialog, 0u) << "no message dialog: " << r.output;
@@ -327,8 +328,7 @@ TEST_P(Wayland, FailureMessageIsShownAndReturnEndsTheRun)
 	EXPECT_EQ(r.output, "");
 }
 
-INSTANTIATE_TEST_SUITE_P(, Wayland, ::testing::Values(wm::sway, wm::mutter),
-                         [](const ::testing::TestParamInfo<wm> &p) { return std::string(wm_name(p.param)); });
+INSTANTIATE_TEST_SUITE_P(, Wayland, ::testing::Values(wm::sway, wm::mutter), wm_test_name);
 #endif
 
 #ifdef DOTFALL_WINE
@@ -471,14 +471,14 @@ struct Desktop : Dotfall, ::testing::WithParamInterface<bool> {
 	void SetUp() override
 	{
 		Dotfall::SetUp();
-		ASSERT_TRUE(x.ready) << "openbox did not start";
+		ASSERT_TRUE(x.wm_ready) << "openbox did not start";
 		if (fullscreen)
 			return;
 		std::ifstream in(EXAMPLE_SETTINGS, std::ios::binary);
 		std::string text = "\xFF\xFE";
 		for (char c; in.get(c);)
 			text += c == '\n' ? std::string("\r\0\n\0", 4) : std::string{ c, '\0' };
-		settings_file(text);
+		settings_file(dir, text);
 	}
 
 	run start()
@@ -529,36 +529,8 @@ struct Desktop : Dotfall, ::testing::WithParamInterface<bool> {
 		return w;
 	}
 
-	// What the screen holds, for a display that was not found: the windows
-	// a few levels down, with their class and size, and which are unmapped.
-	std::string windows(Window under = 0, int depth = 0)
-	{
-		std::string text;
-		Window root, parent, *kids = nullptr;
-		unsigned n = 0;
-		if (depth > 3 || !XQueryTree(x.dpy, under ? under : DefaultRootWindow(x.dpy), &root, &parent, &kids, &n))
-			return text;
-		for (unsigned i = 0; i < n; i++) {
-			XWindowAttributes a;
-			XClassHint hint = {};
-			if (!XGetWindowAttributes(x.dpy, kids[i], &a))
-				continue;
-			const bool named = XGetClassHint(x.dpy, kids[i], &hint);
-			text += "\n" + std::string(depth * 2, ' ') + (named ? hint.res_class : "-") + " " +
-			        std::to_string(a.width) + "x" + std::to_string(a.height) +
-			        (a.map_state == IsViewable ? "" : " unmapped");
-			if (named) {
-				XFree(hint.res_name);
-				XFree(hint.res_class);
-			}
-			text += windows(kids[i], depth + 1);
-		}
-		if (kids)
-			XFree(kids);
-		return text;
-	}
-
-	Window focus()
+	// The top-level window that has the keyboard focus, or 0.
+	Window focused_top_level()
 	{
 		Window f;
 		int revert;
@@ -575,7 +547,7 @@ TEST_P(Desktop, EveryKeyEndsTheRun)
 		SCOPED_TRACE(XKeysymToString(key));
 		run r = start();
 		Window w = display();
-		ASSERT_NE(w, 0u) << "no " << width << "x" << height << " display; status " << r.status << ", " << r.output << windows();
+		ASSERT_NE(w, 0u) << "no " << width << "x" << height << " display; status " << r.status << ", " << r.output << window_tree(x.dpy);
 		EXPECT_TRUE(wait_for(DRAW_SECONDS, [&] { return lit(w) > 0; })) << "nothing drawn";
 		press_key(x.dpy, w, key);
 		EXPECT_EQ(r.exit_status(10), 0) << still_shown(r, width, height);
@@ -591,15 +563,15 @@ TEST_P(DesktopWindow, DrawingGoesOnWithAnotherWindowInFront)
 	// Points so far out that the display sees a corner of a huge figure,
 	// which fills for minutes: the default one is complete in a second, and
 	// a complete figure would gain nothing to see whether it is drawn on.
-	settings_file(screen_settings(0, width, height) +
-	              "[points]\npoint_1_x = 400\npoint_1_y = -300000\npoint_2_x = -300000\npoint_2_y = 600\n"
-	              "point_3_x = 300800\npoint_3_y = 600\n"
-	              "[colors]\nforeground_color_r = 63\nforeground_color_g = 10\nforeground_color_b = 10\n");
+	settings_file(dir, screen_settings(0, width, height) +
+	                   "[points]\npoint_1_x = 400\npoint_1_y = -300000\npoint_2_x = -300000\npoint_2_y = 600\n"
+	                   "point_3_x = 300800\npoint_3_y = 600\n"
+	                   "[colors]\nforeground_color_r = 63\nforeground_color_g = 10\nforeground_color_b = 10\n");
 	run r = start();
 	Window w = display();
-	ASSERT_NE(w, 0u) << "no " << width << "x" << height << " display; status " << r.status << ", " << r.output << windows();
+	ASSERT_NE(w, 0u) << "no " << width << "x" << height << " display; status " << r.status << ", " << r.output << window_tree(x.dpy);
 	ASSERT_TRUE(wait_for(DRAW_SECONDS, [&] { return lit(w) > 0; })) << "nothing drawn";
-	Window ours = focus();
+	Window ours = focused_top_level();
 
 	// Over the top of the display, placed where asked, then made active the
 	// way a task bar does it.
@@ -621,8 +593,8 @@ TEST_P(DesktopWindow, DrawingGoesOnWithAnotherWindowInFront)
 	activate.xclient.data.l[0] = 2;
 	XSendEvent(x.dpy, DefaultRootWindow(x.dpy), False, SubstructureRedirectMask | SubstructureNotifyMask, &activate);
 	XSync(x.dpy, False);
-	ASSERT_TRUE(wait_for(10, [&] { return focus() == top_level(x.dpy, front); })) << "the other window got no focus";
-	EXPECT_NE(focus(), ours);
+	ASSERT_TRUE(wait_for(10, [&] { return focused_top_level() == top_level(x.dpy, front); })) << "the other window got no focus";
+	EXPECT_NE(focused_top_level(), ours);
 
 	// Below the other window's frame.
 	const int from = height / 2;

@@ -37,11 +37,11 @@ TEST_F(Environment, WithoutAUsableDisplayItFailsCleanly)
 	}
 	// With the message on standard output and nobody left to read it, the
 	// status is 1 all the same.
-	settings_file("[screen]\nscreenw = 0\n");
+	settings_file(dir, "[screen]\nscreenw = 0\n");
 	for (auto vars : { std::vector<std::string>{ "DISPLAY" }, env({ "PATH=/nonexistent" }) }) {
 		run r(dir, vars);
-		close(r.out);
-		r.out = -1;
+		close(r.output_pipe);
+		r.output_pipe = -1;
 		EXPECT_EQ(r.exit_status(20), 1) << "status " << r.status;
 	}
 }
@@ -54,7 +54,7 @@ TEST_F(Environment, DisplayGoingAwayWhileDrawingEndsTheRun)
 		SCOPED_TRACE("attempt " + std::to_string(i));
 		xserver doomed;
 		ASSERT_NE(doomed.dpy, nullptr);
-		settings_file(i % 2 ? "[screen]\nfullscreen = 0\n" : "");
+		settings_file(dir, i % 2 ? "[screen]\nfullscreen = 0\n" : "");
 		run r(dir, { "DISPLAY=" + doomed.name });
 		ASSERT_NE(wait_window(doomed.dpy, 640, 480), 0u);
 		pause_ms(20 * i);
@@ -75,7 +75,7 @@ TEST_F(Environment, SignalWhileDrawingEndsTheRunBySignal)
 	for (int sig : { SIGINT, SIGTERM, SIGHUP })
 		for (int fullscreen : { 0, 1 }) {
 			SCOPED_TRACE(std::string(strsignal(sig)) + (fullscreen ? ", full screen" : ", window"));
-			settings_file("[screen]\nfullscreen = " + std::to_string(fullscreen) + "\n");
+			settings_file(dir, "[screen]\nfullscreen = " + std::to_string(fullscreen) + "\n");
 			run r(dir, env());
 			ASSERT_NE(wait_window(x.dpy, 640, 480), 0u) << r.output;
 			pause_ms(100);
@@ -95,20 +95,16 @@ TEST_F(Environment, WindowDestroyedByAnotherClient)
 {
 	for (int fullscreen : { 0, 1 }) {
 		SCOPED_TRACE(fullscreen ? "full screen" : "window");
-		settings_file("[screen]\nfullscreen = " + std::to_string(fullscreen) + "\n");
+		settings_file(dir, "[screen]\nfullscreen = " + std::to_string(fullscreen) + "\n");
 		run r(dir, env());
 		Window w = wait_window(x.dpy, 640, 480);
 		ASSERT_NE(w, 0u) << r.output;
-		Window root, parent, *kids = nullptr;
-		unsigned n = 0;
-		XQueryTree(x.dpy, DefaultRootWindow(x.dpy), &root, &parent, &kids, &n);
-		for (unsigned i = 0; i < n; i++) {
+		for (Window top : children(x.dpy, DefaultRootWindow(x.dpy))) {
 			char *name = nullptr;
-			if (XFetchName(x.dpy, kids[i], &name) && std::string(name) == "dotfall")
-				XDestroyWindow(x.dpy, kids[i]);
+			if (XFetchName(x.dpy, top, &name) && std::string(name) == "dotfall")
+				XDestroyWindow(x.dpy, top);
 			XFree(name);
 		}
-		XFree(kids);
 		XSync(x.dpy, False);
 		if (fullscreen) {
 			pause_ms(200);
@@ -121,7 +117,7 @@ TEST_F(Environment, WindowDestroyedByAnotherClient)
 
 TEST_F(Environment, UnreadableSettingsFileIsNoSettingsFile)
 {
-	settings_file("[screen]\nfullscreen = 0\nscreenw = 300\n");
+	settings_file(dir, "[screen]\nfullscreen = 0\nscreenw = 300\n");
 	chmod((dir / "dotfall.ini").c_str(), 0);
 	if (geteuid() != 0) {
 		expect_default_run();
@@ -159,7 +155,7 @@ TEST_F(Environment, SettingsNameThatIsNoPlainFileIsNoSettingsFile)
 		expect_default_run();
 	}
 	unlink(ini.c_str());
-	settings_file("[screen]\nfullscreen = 0\nscreenw = 300\n");
+	settings_file(dir, "[screen]\nfullscreen = 0\nscreenw = 300\n");
 	ASSERT_EQ(truncate(ini.c_str(), SETTINGS_MAX_BYTES + 1), 0);   // sparse, mostly
 	{
 		SCOPED_TRACE("a file bigger than any settings file");
@@ -181,7 +177,6 @@ TEST_P(WaylandEnvironment, CompositorGoingAwayEndsTheRun)
 	EXPECT_EQ(r.output, "");
 }
 
-INSTANTIATE_TEST_SUITE_P(, WaylandEnvironment, ::testing::Values(wm::sway, wm::mutter),
-                         [](const ::testing::TestParamInfo<wm> &p) { return std::string(wm_name(p.param)); });
+INSTANTIATE_TEST_SUITE_P(, WaylandEnvironment, ::testing::Values(wm::sway, wm::mutter), wm_test_name);
 
 } // namespace

@@ -62,4 +62,10 @@ ids=$(xpath "//*[local-name()='compatibility']/*[local-name()='application']/*[l
 [ "$ids" = "{e2011457-1546-43c5-a5fe-008deee3d3f0} {35138b9a-5d96-4fbd-8e2d-a2440225f93a} \
 {4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38} {1f676c76-80e1-4239-95bb-83d0f6d0da78} \
 {8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a} " ] || fail "the supported Windows versions are $ids"
-echo "icon $sizes, version $version, manifest per-monitor DPI aware for Vista to 11"
+
+# The zip's read-me beside it names this version, with every placeholder
+# filled in.
+readme=$(dirname "$exe")/README.txt
+head -1 "$readme" | grep -q "^dotfall $version for 64-bit Windows" || fail "README.txt's title lacks version $version"
+! grep -n "@[A-Z_]*@" "$readme" || fail "README.txt has a placeholder left"
+echo "icon $sizes, version $version, read-me, manifest per-monitor DPI aware for Vista to 11"

@@ -162,7 +162,7 @@ struct Fuzz : OnXvfb {
 	// Runs dotfall on one settings file; returns what went wrong, or "".
 	std::string try_settings(const std::string &text)
 	{
-		settings_file(text);
+		settings_file(dir, text);
 		wait_for(5, [&] { return any_window(x.dpy) == 0; });   // the last run's window is gone
 		const folder_state before = snapshot(dir);
 		run r(dir, env({ "PATH=/nonexistent" }));   // no message box to wait on

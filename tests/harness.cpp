@@ -28,16 +28,34 @@ const int FRAME = 0;
 const double START_SECONDS = 10, DRAW_SECONDS = 60;
 #endif
 
-// The window's parent, or 0 for the root.
-static Window parent_of(Display *dpy, Window w)
+std::vector<Window> children(Display *dpy, Window w, Window *parent)
 {
-	Window root, parent = 0, *kids = nullptr;
-	unsigned n;
-	if (!XQueryTree(dpy, w, &root, &parent, &kids, &n) || parent == root)
-		parent = 0;
+	Window root = 0, up = 0, *kids = nullptr;
+	unsigned n = 0;
+	std::vector<Window> list;
+	// A query that fails (the window has just gone) gives no children and
+	// no parent.
+	if (XQueryTree(dpy, w, &root, &up, &kids, &n))
+		list.assign(kids, kids + n);
 	if (kids)
 		XFree(kids);
+	if (parent)
+		*parent = up == root ? 0 : up;
+	return list;
+}
+
+Window parent_of(Display *dpy, Window w)
+{
+	Window parent = 0;
+	children(dpy, w, &parent);
 	return parent;
+}
+
+Window top_level(Display *dpy, Window w)
+{
+	while (Window parent = parent_of(dpy, w))
+		w = parent;
+	return w;
 }
 
 xserver::xserver(int width, int height, bool window_manager)
@@ -74,8 +92,8 @@ xserver::xserver(int width, int height, bool window_manager)
 	// gone must not end the test process, as Xlib's default handler would.
 	XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
 	if (dpy && window_manager) {
-		wm = fork();
-		if (wm == 0) {
+		wm_pid = fork();
+		if (wm_pid == 0) {
 			prctl(PR_SET_PDEATHSIG, SIGTERM);
 			int null = open("/dev/null", O_WRONLY);
 			dup2(null, 1);
@@ -90,7 +108,7 @@ xserver::xserver(int width, int height, bool window_manager)
 		// under load, always the first program after the start). Ready is
 		// when it has framed a window of the harness's own.
 		Window probe = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 1, 1, 0, 0, 0);
-		ready = wait_for(START_SECONDS, [&] {
+		wm_ready = wait_for(START_SECONDS, [&] {
 			XMapWindow(dpy, probe);
 			XSync(dpy, False);
 			return parent_of(dpy, probe) != 0;
@@ -102,9 +120,9 @@ xserver::xserver(int width, int height, bool window_manager)
 
 xserver::~xserver()
 {
-	if (wm > 0) {
-		kill(wm, SIGTERM);
-		waitpid(wm, nullptr, 0);
+	if (wm_pid > 0) {
+		kill(wm_pid, SIGTERM);
+		waitpid(wm_pid, nullptr, 0);
 	}
 	if (dpy)
 		XCloseDisplay(dpy);
@@ -164,8 +182,8 @@ run::run(const fs::path &dir, const std::vector<std::string> &env, uid_t user,
 		_exit(127);
 	}
 	close(fds[1]);
-	out = fds[0];
-	fcntl(out, F_SETFL, O_NONBLOCK);
+	output_pipe = fds[0];
+	fcntl(output_pipe, F_SETFL, O_NONBLOCK);
 }
 
 run::~run()
@@ -174,8 +192,8 @@ run::~run()
 		kill(pid, SIGKILL);
 		waitpid(pid, nullptr, 0);
 	}
-	if (out >= 0)
-		close(out);
+	if (output_pipe >= 0)
+		close(output_pipe);
 	// Wine's server outlives its programs for a while, tied to their X
 	// display; the next run may be on another one. End it, and with it
 	// whatever a killed run left behind.
@@ -197,7 +215,7 @@ bool run::running()
 	auto drain = [&] {
 		char buf[4096];
 		ssize_t n;
-		while ((n = read(out, buf, sizeof buf)) > 0)
+		while ((n = read(output_pipe, buf, sizeof buf)) > 0)
 			output.append(buf, n);
 	};
 	drain();
@@ -298,26 +316,23 @@ static bool has_class(Display *dpy, Window w, const char *name)
 
 Window find_window(Display *dpy, Window under, int width, int height, const char *cls)
 {
-	Window root, parent, *kids = nullptr, found = 0;
-	unsigned n = 0;
-	if (!XQueryTree(dpy, under, &root, &parent, &kids, &n))
-		return 0;
-	for (unsigned i = 0; i < n && !found; i++) {
+	const bool at_root = under == DefaultRootWindow(dpy);
+	for (Window kid : children(dpy, under)) {
 		XWindowAttributes a;
-		if (!XGetWindowAttributes(dpy, kids[i], &a) || a.map_state != IsViewable)
+		if (!XGetWindowAttributes(dpy, kid, &a) || a.map_state != IsViewable)
 			continue;
 		if (cls) {   // inside a window manager's frame, or not
-			found = has_class(dpy, kids[i], cls) ? kids[i] : find_window(dpy, kids[i], 0, 0, cls);
+			if (Window found = has_class(dpy, kid, cls) ? kid : find_window(dpy, kid, 0, 0, cls))
+				return found;
 			continue;
 		}
-		found = find_window(dpy, kids[i], width, height);
-		int fw = a.width - width, fh = a.height - height;
-		if (!found && fw >= 0 && fh >= 0 && fw <= FRAME && fh <= FRAME && (fw == 0 || under == root))
-			found = kids[i];
+		if (Window inside = find_window(dpy, kid, width, height))
+			return inside;
+		const int fw = a.width - width, fh = a.height - height;
+		if (fw >= 0 && fh >= 0 && fw <= FRAME && fh <= FRAME && (fw == 0 || at_root))
+			return kid;
 	}
-	if (kids)
-		XFree(kids);
-	return found;
+	return 0;
 }
 
 Window wait_window(Display *dpy, int width, int height, const char *cls)
@@ -327,38 +342,37 @@ Window wait_window(Display *dpy, int width, int height, const char *cls)
 	return w;
 }
 
-Window top_level(Display *dpy, Window w)
-{
-	Window root, parent, *kids = nullptr;
-	unsigned n;
-	// A query that fails (the window has just gone) leaves `kids` as it
-	// was: it must not still hold the list freed the time before.
-	while (XQueryTree(dpy, w, &root, &parent, &kids, &n) && parent != root) {
-		if (kids)
-			XFree(kids);
-		kids = nullptr;
-		w = parent;
-	}
-	if (kids)
-		XFree(kids);
-	return w;
-}
-
-
 Window any_window(Display *dpy)
 {
-	Window root, parent, *kids = nullptr, found = 0;
-	unsigned n = 0;
-	if (!XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &kids, &n))
-		return 0;
-	for (unsigned i = 0; i < n && !found; i++) {
+	for (Window kid : children(dpy, DefaultRootWindow(dpy))) {
 		XWindowAttributes a;
-		if (XGetWindowAttributes(dpy, kids[i], &a) && a.map_state == IsViewable)
-			found = kids[i];
+		if (XGetWindowAttributes(dpy, kid, &a) && a.map_state == IsViewable)
+			return kid;
 	}
-	if (kids)
-		XFree(kids);
-	return found;
+	return 0;
+}
+
+std::string window_tree(Display *dpy, Window under, int depth)
+{
+	std::string text;
+	if (depth > 3)
+		return text;
+	for (Window kid : children(dpy, under ? under : DefaultRootWindow(dpy))) {
+		XWindowAttributes a;
+		XClassHint hint = {};
+		if (!XGetWindowAttributes(dpy, kid, &a))
+			continue;
+		const bool named = XGetClassHint(dpy, kid, &hint);
+		text += "\n" + std::string(depth * 2, ' ') + (named ? hint.res_class : "-") + " " +
+		        std::to_string(a.width) + "x" + std::to_string(a.height) +
+		        (a.map_state == IsViewable ? "" : " unmapped");
+		if (named) {
+			XFree(hint.res_name);
+			XFree(hint.res_class);
+		}
+		text += window_tree(dpy, kid, depth + 1);
+	}
+	return text;
 }
 
 std::vector<uint32_t> grab(Display *dpy, Window w, int width, int height)
@@ -401,11 +415,11 @@ void press_key(Display *dpy, Window over, KeySym sym)
 	// over everything on its own) gets the focus when the manager gets to
 	// it, which on a busy machine can come after the window is drawn.
 	Window wine = over;
-	while (wine && !has_class(dpy, wine, nullptr) && wine != top_level(dpy, wine))
+	while (wine && !has_class(dpy, wine, nullptr))
 		wine = parent_of(dpy, wine);
 	XWindowAttributes top = {};
 	XGetWindowAttributes(dpy, top_level(dpy, over), &top);
-	if ((wine && has_class(dpy, wine, nullptr)) || !top.override_redirect)
+	if (wine || !top.override_redirect)
 		wait_for(START_SECONDS, [&] {
 			Window focus;
 			int revert;
@@ -482,7 +496,7 @@ void OnXvfb::SetUp()
 
 void OnXvfb::TearDown() { fs::remove_all(dir); }
 
-void OnXvfb::settings_file(const std::string &text)
+void settings_file(const fs::path &dir, const std::string &text)
 {
 	std::ofstream(dir / "dotfall.ini", std::ios::binary) << text;
 }
@@ -645,24 +659,24 @@ compositor::compositor(wm k, uid_t u) : kind(k), user(u)
 		int fds[2];
 		if (pipe(fds) != 0)
 			return;
-		keyboard = fork();
-		if (keyboard == 0) {
+		keyboard_pid = fork();
+		if (keyboard_pid == 0) {
 			close(fds[1]);
 			if (user && (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0))
 				_exit(127);
 			remote_desktop(bus, fds[0]);
 		}
 		close(fds[0]);
-		keys = fds[1];
+		keys_pipe = fds[1];
 	}
 }
 
 compositor::~compositor()
 {
-	if (keys >= 0)
-		close(keys);
-	if (keyboard > 0)
-		waitpid(keyboard, nullptr, 0);
+	if (keys_pipe >= 0)
+		close(keys_pipe);
+	if (keyboard_pid > 0)
+		waitpid(keyboard_pid, nullptr, 0);
 	kill_now();
 	if (!runtime.empty())
 		fs::remove_all(runtime);
@@ -694,7 +708,7 @@ bool compositor::type(KeySym sym)
 {
 	if (kind == wm::mutter) {
 		uint32_t s = sym;
-		return keys >= 0 && write(keys, &s, sizeof s) == sizeof s;
+		return keys_pipe >= 0 && write(keys_pipe, &s, sizeof s) == sizeof s;
 	}
 	// wtype's keyboard is new each time, and loses its first event.
 	run wtype(runtime, env(), user, "wtype", { "-k", "Shift_L", "-s", "100", "-k", XKeysymToString(sym) });
@@ -763,30 +777,16 @@ void OnWayland::SetUp()
 	}
 }
 
-void OnWayland::settings_file(const std::string &text)
-{
-	std::ofstream(dir / "dotfall.ini", std::ios::binary) << text;
-}
-
 Window OnWayland::wait_display(int width, int height, int outer_w, int outer_h)
 {
 	Window w = 0;
 	wait_for(START_SECONDS, [&] {
 		w = find_window(c->dpy, DefaultRootWindow(c->dpy), width, height);
 		XWindowAttributes a;
-		return w && XGetWindowAttributes(c->dpy, manager_window(w), &a) && a.width == outer_w &&
+		return w && XGetWindowAttributes(c->dpy, parent_of(c->dpy, w), &a) && a.width == outer_w &&
 		       a.height == outer_h;
 	});
 	return w;
-}
-
-Window OnWayland::manager_window(Window display)
-{
-	Window root, parent = 0, *kids = nullptr;
-	unsigned n;
-	if (XQueryTree(c->dpy, display, &root, &parent, &kids, &n) && kids)
-		XFree(kids);
-	return parent;
 }
 
 bool OnWayland::wait_focus(Window w)

@@ -50,14 +50,13 @@ bool wait_for(double seconds, F done)
 // usual screen, or a desktop of the given size with a window manager
 // (openbox) on it.
 struct xserver {
-	pid_t pid = -1, wm = -1;
-	std::string name;
-	Display *dpy = nullptr;
+	pid_t pid = -1, wm_pid = -1;   // Xvfb's, openbox's
+	std::string name;              // its DISPLAY
+	Display *dpy = nullptr;        // the harness's own connection
+	bool wm_ready = false;         // whether openbox has taken charge of the screen
 
 	xserver(int width = SCREEN_WIDTH, int height = SCREEN_HEIGHT, bool window_manager = false);
 	~xserver();
-	// Whether the window manager has taken charge of the screen.
-	bool ready = false;
 };
 
 // A run of dotfall in a folder, its standard output and error gathered from
@@ -67,9 +66,9 @@ struct xserver {
 // the harness is built with one, and quiet).
 struct run {
 	pid_t pid = -1;
-	int out = -1;
-	std::string output;
-	int status = -1;
+	int output_pipe = -1;   // the read end of its standard output and error
+	std::string output;     // what has come through it so far
+	int status = -1;        // as waitpid gives it, once it has ended
 	long peak_kb = 0;   // its peak resident memory, once it has ended
 	std::string wine_prefix;   // under Wine: the prefix it ran in
 
@@ -106,8 +105,8 @@ struct compositor {
 	fs::path runtime;          // XDG_RUNTIME_DIR, and the log
 	std::string wayland, display, xauthority, bus;
 	Display *dpy = nullptr;
-	pid_t keyboard = -1;       // mutter: the RemoteDesktop session's process
-	int keys = -1;             // and the pipe that takes its keysyms
+	pid_t keyboard_pid = -1;   // mutter: the RemoteDesktop session's process
+	int keys_pipe = -1;        // and the write end of the pipe it reads keysyms from
 
 	compositor(wm kind, uid_t user);
 	~compositor();
@@ -123,15 +122,31 @@ struct compositor {
 	void kill_now();
 };
 const char *wm_name(wm kind);
+// The name of a test instantiated for each compositor: "sway", "mutter".
+inline std::string wm_test_name(const ::testing::TestParamInfo<wm> &p) { return wm_name(p.param); }
 
 // The deepest viewable window of the given size below `under` (or a
 // top-level one that size within its frame); or, with a class name, the
 // viewable top-level window of that class.
 Window find_window(Display *dpy, Window under, int width, int height, const char *cls = nullptr);
 Window wait_window(Display *dpy, int width, int height, const char *cls = nullptr);
-Window top_level(Display *dpy, Window w);
 // Any viewable top-level window, or 0.
 Window any_window(Display *dpy);
+
+// The window's children, bottom to top, and its parent in *parent (0 when
+// that is the root): the harness's one query of the window tree, which
+// everything that looks up or down the tree goes through. Empty, and 0, for
+// a window that has gone.
+std::vector<Window> children(Display *dpy, Window w, Window *parent = nullptr);
+// The window's parent (a window manager's frame, or the library's window
+// that holds its display), or 0 for a top-level window.
+Window parent_of(Display *dpy, Window w);
+// The top-level window that holds `w` (a frame, under a window manager).
+Window top_level(Display *dpy, Window w);
+// The windows below `under` (the root for 0), a few levels down, one a line
+// with their class, size and whether they are unmapped: what a test that
+// found no display shows.
+std::string window_tree(Display *dpy, Window under = 0, int depth = 0);
 
 // The pixels of the window's width by height inside its frame, as
 // 0xRRGGBB, row by row.
@@ -165,6 +180,9 @@ figure_match match_figure(const std::vector<uint32_t> &px, int picture_w, int x0
 // Output without its line ends, as the message is shown on a terminal.
 std::string trimmed(const std::string &output);
 
+// Writes dotfall.ini into the folder, byte for byte.
+void settings_file(const fs::path &dir, const std::string &text);
+
 // A folder's files with their sizes, times and bytes.
 struct folder_state {
 	std::map<std::string, std::pair<uintmax_t, fs::file_time_type>> files;
@@ -183,7 +201,6 @@ struct OnXvfb : ::testing::Test {
 
 	void SetUp() override;
 	void TearDown() override;
-	void settings_file(const std::string &text);
 	// Runs dotfall with these variables and checks that it ends with the
 	// display failure: status 1 and the one message, nothing else.
 	void expect_failure(const std::vector<std::string> &vars);
@@ -197,14 +214,14 @@ struct OnXvfb : ::testing::Test {
 struct OnWayland : ::testing::TestWithParam<wm> {
 	uid_t user = geteuid() == 0 ? 65534 : 0;
 	std::unique_ptr<compositor> c;
-	fs::path dir, program;
+	fs::path dir;       // the folder to run in
+	fs::path program;   // the copy of dotfall that `user` can run
 
 	void SetUp() override;
-	void settings_file(const std::string &text);
 	// dotfall's display window of width by height, once the window that
-	// holds it (the one the window manager manages) is outer_w by outer_h.
+	// holds it (its parent_of, the one the window manager manages) is
+	// outer_w by outer_h.
 	Window wait_display(int width, int height, int outer_w, int outer_h);
-	Window manager_window(Window display);
 	// Whether the window (or its frame) gets the X keyboard focus.
 	bool wait_focus(Window w);
 	// Types a key through the compositor, up to three times while the run

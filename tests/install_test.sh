@@ -36,6 +36,39 @@ warnings=$(zcat "$dest/usr/share/man/man6/dotfall.6.gz" | groff -man -ww -z -Tut
 zcat "$dest/usr/share/man/man6/dotfall.6.gz" | groff -man -Tutf8 2>/dev/null | grep -q "foreground_color_r" ||
 	fail "the manual page lacks the settings keys"
 
+# The texts that repeat one another agree. The web copy of the manual is
+# what tools/manual-md.sh makes of the page as built, version and date
+# included.
+src=$(cache CMAKE_HOME_DIRECTORY)
+sh "$src/tools/manual-md.sh" "$build/dotfall.6" >"$work/dotfall.md"
+diff -u "$src/docs/dotfall.md" "$work/dotfall.md" >&2 ||
+	fail "docs/dotfall.md is not the manual page as built: tools/manual-md.sh build/dotfall.6 >docs/dotfall.md"
+# Each README paragraph marked as the manual's words stands in the manual word
+# for word.
+flat() { tr '\n' ' ' | sed 's/[*`\\]//g; s/  */ /g'; }
+manual=$(flat <"$src/docs/dotfall.md")
+awk '/^<!-- the manual.s words -->$/ { q = 1; next } q && /^$/ { print ""; q = 0 } q { printf "%s ", $0 }' \
+	"$src/README.md" >"$work/quoted"
+[ -s "$work/quoted" ] || fail "README.md quotes nothing from the manual"
+while IFS= read -r line; do
+	line=$(printf '%s' "$line" | flat | sed 's/ $//')
+	case $manual in *"$line"*) ;; *) fail "README.md's words are not the manual's: $line" ;; esac
+done <"$work/quoted"
+# The settings: every key the program reads, with its default, in the
+# manual's SETTINGS, the README's table and the example file's comments
+# alike.
+awk '/ screen_keys\[\]/ { s = "screen" } / point_keys\[\]/ { s = "points" } / color_keys\[\]/ { s = "colors" }
+	s && /^\t\{ "/ { split($0, f, "\""); print s, f[2] } /^};/ { s = "" }' \
+	"$src/src/settings/settings.cpp" >"$work/keys"
+[ "$(wc -l <"$work/keys")" -eq 15 ] || fail "the settings' keys in the source: $(cat "$work/keys")"
+sed -n -e 's/^\.SS "\[\([a-z]*\)\]"$/[\1]/p' -e 's/^\.BR \([a-z0-9_]*\) " (default \(.*\))"$/\1 \2/p' \
+	"$src/data/dotfall.6" | awk '/^\[/ { s = substr($0, 2, length($0) - 2); next } { print s, $0 }' >"$work/manual-settings"
+awk -F' *[|] *' '$2 ~ /^(screen|points|colors)$/ { print $2, $3, $4 }' "$src/README.md" >"$work/readme-settings"
+cut -d' ' -f1,2 "$work/manual-settings" | diff -u "$work/keys" - >&2 || fail "the manual's settings are not the program's"
+diff -u "$work/manual-settings" "$work/readme-settings" >&2 || fail "the README's settings table is not the manual's"
+awk '/^\[/ { s = substr($1, 2, length($1) - 2) } /^# [a-z0-9_]* = / { print s, $2, $4 }' "$src/data/dotfall.ini" |
+	diff -u "$work/manual-settings" - >&2 || fail "data/dotfall.ini's defaults are not the manual's"
+
 # The manual page and the software-centre metadata carry the project's version.
 version=$(cache CMAKE_PROJECT_VERSION)
 zcat "$dest/usr/share/man/man6/dotfall.6.gz" | grep -q "^\.TH DOTFALL 6 [0-9-]* \"dotfall $version\"" ||
@@ -49,6 +82,9 @@ remarks=$(appstreamcli validate --no-net --pedantic "$metainfo" |
 
 desktop-file-validate "$dest/usr/share/applications/dotfall.desktop" || fail "the desktop entry"
 grep -qx "Exec=dotfall" "$dest/usr/share/applications/dotfall.desktop" || fail "the desktop entry's command"
+# A menu's tooltip: one short line.
+comment=$(sed -n 's/^Comment=//p' "$dest/usr/share/applications/dotfall.desktop")
+[ -n "$comment" ] && [ ${#comment} -le 72 ] || fail "the desktop entry's Comment is not one short line: $comment"
 
 # Each icon is a PNG of the size its folder says.
 for size in 16 32 48 128 256; do
@@ -60,6 +96,12 @@ done
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/dotfall_*.deb)
 dpkg-deb -f "$deb" Depends | grep -q "liballegro4.4" || fail "the package does not depend on the library"
+# Its description is the software centre's, word for word.
+described=$(dpkg-deb -f "$deb" Description | sed 1d | tr -s ' \n' '  ' | sed 's/^ //; s/ $//')
+centre=$(sed -n '/<description>/,/<\/description>/p' "$metainfo" | sed 's/<[^>]*>//g' | tr -s ' \n' '  ' | sed 's/^ //; s/ $//')
+[ -n "$described" ] && [ "$described" = "$centre" ] || fail "the package's description is not the metadata's:
+$described
+$centre"
 packed=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | LC_ALL=C sort)
 [ "$packed" = "$expected" ] || fail "packaged files differ:
 $packed"
