@@ -407,7 +407,7 @@ TEST_F(WineSettings, WindowOpensExactAtEveryDpi)
 		for (int size : { 640, 800 }) {
 			const int w = size, h = size * 3 / 4;
 			SCOPED_TRACE(std::to_string(dpi) + " dpi, " + std::to_string(w) + "x" + std::to_string(h));
-			settings_file(screen_settings(0, w, h));
+			settings_file(dir, screen_settings(0, w, h));
 			const figure f = chaos_figure(w, h, { { w / 2, 0 }, { 0, h }, { w, h } });
 			run r(dir, wine_env());
 			Window top = wait_window(x.dpy, 0, 0, "dotfall.exe");
@@ -608,7 +608,7 @@ TEST_P(DesktopWindow, DrawingGoesOnWithAnotherWindowInFront)
 	// Wine counts as active, and is lost as it would be on any desktop.
 	XDestroyWindow(x.dpy, front);
 	XSync(x.dpy, False);
-	ASSERT_TRUE(wait_for(10, [&] { return focus() == ours; })) << "the focus did not come back";
+	ASSERT_TRUE(wait_for(10, [&] { return focused_top_level() == ours; })) << "the focus did not come back";
 	press_key(x.dpy, w, XK_space);
 	EXPECT_EQ(r.exit_status(10), 0) << still_shown(r, width, height);
 }
