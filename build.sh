@@ -16,15 +16,18 @@ run|test|bench|windows|release) ;;
 esac
 
 packages="cmake make"
-[ "$1" = windows ] || packages="$packages g++ pkg-config liballegro4-dev x11-utils"
+# netpbm turns the icon images into data the program carries.
+[ "$1" = windows ] || packages="$packages g++ pkg-config liballegro4-dev libxrandr-dev libxinerama-dev netpbm x11-utils"
 case $1 in test|bench|release)
-	packages="$packages libgtest-dev libbenchmark-dev libx11-dev libxtst-dev xvfb openbox" ;; esac
+	packages="$packages libgtest-dev libbenchmark-dev libx11-dev libxtst-dev libxxf86vm-dev xvfb openbox" ;; esac
 # The tests also need headless Wayland compositors, with what types keys into
 # them (wtype; mutter's D-Bus API, through sd-bus) and takes their pictures
-# (grim).
+# (grim), and a real Xorg server (the dummy video driver) with desktops'
+# window managers and xrandr to lay out its monitors.
 case $1 in test|release)
 	packages="$packages groff-base pandoc desktop-file-utils dpkg-dev file appstream lintian wine wine64 libxml2-utils
-		sway wtype grim mutter xwayland dbus-daemon libsystemd-dev" ;; esac
+		sway wtype grim mutter xwayland dbus-daemon libsystemd-dev
+		xserver-xorg-core xserver-xorg-video-dummy xfwm4 x11-xserver-utils" ;; esac
 case $1 in test|windows|release)
 	packages="$packages g++-mingw-w64-x86-64 mingw-w64-x86-64-dev patch icoutils" ;; esac
 [ "$1" = release ] && packages="$packages git zip unzip"

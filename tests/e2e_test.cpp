@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "harness.h"
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
@@ -251,7 +252,7 @@ TEST_F(Dotfall, FailureMessageIsShownInADialog)
 	run r(dir, env({ "PATH=/usr/bin:/bin" }));
 	Window dialog = wait_window(x.dpy, 0, 0, "Xmessage");
 	ASSERT_NE(dialog, 0u) << "no message dialog";
-	EXPECT_EQ(find_window(x.dpy, DefaultRootWindow(x.dpy), 0, 0, "Allegro"), 0u) << "a display was shown";
+	EXPECT_EQ(find_window(x.dpy, DefaultRootWindow(x.dpy), 0, 0, "dotfall"), 0u) << "a display was shown";
 #endif
 	EXPECT_TRUE(r.running()) << "the message waits to be dismissed";
 	press_key(x.dpy, dialog, XK_Return);
@@ -260,6 +261,239 @@ TEST_F(Dotfall, FailureMessageIsShownInADialog)
 }
 
 #ifndef DOTFALL_WINE
+// On X11 alone: the program's own windows, full screen on X11 desktops, and
+// under Wayland compositors.
+
+// Task bars and window switchers know a program by its managed window: its
+// class, and its icon at each size, the pictures the menu shows too.
+TEST_F(Dotfall, ItsWindowCarriesDotfallsClassAndIcon)
+{
+	settings_file(dir, screen_settings(0, SMALL_W, SMALL_H));
+	run r(dir, env());
+	Window top = wait_window(x.dpy, 0, 0, "dotfall");
+	ASSERT_NE(top, 0u) << "no window of class dotfall: " << r.output;
+	XClassHint hint = {};
+	ASSERT_TRUE(XGetClassHint(x.dpy, top, &hint));
+	EXPECT_STREQ(hint.res_name, "dotfall");
+	EXPECT_STREQ(hint.res_class, "dotfall");
+	XFree(hint.res_name);
+	XFree(hint.res_class);
+
+	// The icon images as the package installs them, as RGBA.
+	auto image = [](int side) {
+		run pam("/", {}, 0, "pngtopam", { "-alphapam", ICONS_DIR "/dotfall-" + std::to_string(side) + ".png" });
+		pam.exit_status(START_SECONDS);
+		return pam.output.substr(pam.output.find("ENDHDR\n") + 7);
+	};
+	Atom type;
+	int format;
+	unsigned long n, after;
+	unsigned char *data = nullptr;
+	XGetWindowProperty(x.dpy, top, XInternAtom(x.dpy, "_NET_WM_ICON", False), 0, 1 << 20, False, XA_CARDINAL,
+	                   &type, &format, &n, &after, &data);
+	ASSERT_NE(data, nullptr) << "no _NET_WM_ICON";
+	const unsigned long *v = (const unsigned long *)data;
+	std::vector<int> sides;
+	for (unsigned long i = 0; i + 2 <= n && i + 2 + v[i] * v[i + 1] <= n; i += 2 + v[i] * v[i + 1]) {
+		SCOPED_TRACE("icon of " + std::to_string(v[i]));
+		ASSERT_EQ(v[i], v[i + 1]);
+		const std::string rgba = image((int)v[i]);
+		ASSERT_EQ(rgba.size(), 4 * v[i] * v[i]);
+		int differ = 0;
+		for (unsigned long p = 0; p < v[i] * v[i]; p++) {
+			const unsigned char *c = (const unsigned char *)rgba.data() + 4 * p;
+			// Xlib hands 32-bit items over as longs, sign-extended.
+			differ += (v[i + 2 + p] & 0xffffffff) != ((unsigned long)c[3] << 24 | c[0] << 16 | c[1] << 8 | c[2]);
+		}
+		EXPECT_EQ(differ, 0) << "pixels unlike the installed icon's";
+		sides.push_back((int)v[i]);
+	}
+	XFree(data);
+	EXPECT_EQ(sides, (std::vector<int>{ 16, 32, 48, 128 }));
+
+	// The older icon of WM_HINTS, for window managers that know no other.
+	XWMHints *wm = XGetWMHints(x.dpy, top);
+	ASSERT_NE(wm, nullptr);
+	EXPECT_TRUE(wm->flags & IconPixmapHint);
+	Window root;
+	int px, py;
+	unsigned pw = 0, ph = 0, border, depth;
+	XGetGeometry(x.dpy, wm->icon_pixmap, &root, &px, &py, &pw, &ph, &border, &depth);
+	EXPECT_TRUE(pw == 48 && ph == 48) << pw << "x" << ph;
+	if (pw == 48 && ph == 48) {
+		const std::string rgba = image(48);
+		XImage *img = XGetImage(x.dpy, wm->icon_pixmap, 0, 0, 48, 48, AllPlanes, ZPixmap);
+		ASSERT_NE(img, nullptr);
+		int differ = 0;
+		for (int p = 0; p < 48 * 48; p++) {
+			const unsigned char *c = (const unsigned char *)rgba.data() + 4 * p;
+			differ += (XGetPixel(img, p % 48, p / 48) & 0xffffff) != (unsigned long)(c[0] << 16 | c[1] << 8 | c[2]);
+		}
+		XDestroyImage(img);
+		EXPECT_EQ(differ, 0) << "pixels unlike the installed icon's";
+	}
+	XFree(wm);
+
+	press_key(x.dpy, top, XK_space);
+	EXPECT_EQ(r.exit_status(10), 0);
+}
+
+// Full screen on a real Xorg desktop, with one monitor and with two: the
+// window manager's own, never a mode switch (which on most drivers moves
+// every monitor and window), the exact figure in the middle of the one
+// monitor the window fills, a key ends it, and nothing else on the desktop
+// has moved, the monitors' layout included. The pointer starts on the last
+// monitor, where new windows go.
+TEST_F(Dotfall, FullScreenOnAnXorgDesktopFillsOneMonitorAndMovesNothing)
+{
+	const int w = 640, h = 480;
+	const figure f = chaos_figure(w, h, { { w / 2, 0 }, { 0, h }, { w, h } });
+	for (const char *manager : { "openbox", "xfwm4" })
+		for (int count : { 1, 2 }) {
+			SCOPED_TRACE(std::string(manager) + ", monitors: " + std::to_string(count));
+			xserver desk(count, manager);
+			ASSERT_TRUE(desk.laid_out && desk.wm_ready) << "Xorg or " << manager << " did not start";
+			Display *dpy = desk.dpy;
+			const std::string layout = randr_layout(desk.name), mode = video_mode(dpy);
+			ASSERT_EQ(mode.substr(0, 10), "1920x1080 ");
+			const std::vector<XRectangle> screens = monitors(dpy);
+			ASSERT_EQ((int)screens.size(), count);
+
+			// Another program's window, where its user put it.
+			Window other = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 1002, 640, 300, 200, 0, 0, 0x808080);
+			XSizeHints hints = {};
+			hints.flags = USPosition | USSize;
+			hints.x = 1002, hints.y = 640, hints.width = 300, hints.height = 200;
+			XSetWMNormalHints(dpy, other, &hints);
+			XMapWindow(dpy, other);
+			XSync(dpy, False);
+			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return top_level(dpy, other) != other; }));
+			pause_ms(200);
+			const XRectangle placed = geometry(dpy, other);
+			const XRectangle &last = screens.back();
+			XTestFakeMotionEvent(dpy, DefaultScreen(dpy), last.x + last.width / 2, last.y + last.height / 2, 0);
+			XSync(dpy, False);
+
+			run r(dir, { "DISPLAY=" + desk.name });
+			Window top = wait_window(dpy, 0, 0, "dotfall");
+			ASSERT_NE(top, 0u) << "no window of class dotfall: " << r.output;
+			XRectangle at = {}, on = {};
+			EXPECT_TRUE(wait_for(START_SECONDS, [&] {
+				at = geometry(dpy, top);
+				for (const XRectangle &m : screens)
+					if (m.x == at.x && m.y == at.y && m.width == at.width && m.height == at.height)
+						return on = m, true;
+				return false;
+			})) << "the window is " << at.width << "x" << at.height << "+" << at.x << "+" << at.y
+			    << ", filling no monitor";
+			std::string switched;
+			if (on.width)
+				expect_drawn(
+					[&] {
+						if (video_mode(dpy) != mode)
+							switched = video_mode(dpy);
+						return grab(dpy, top, on.width, on.height);
+					},
+					on.width, (on.width - w) / 2, (on.height - h) / 2, f, w, h, WHITE, BLACK);
+			EXPECT_EQ(switched, "") << "the mode was switched";
+
+			press_key(dpy, top, XK_space);
+			EXPECT_EQ(r.exit_status(10), 0) << still_shown(r, w, h);
+			EXPECT_EQ(r.output, "");
+			const XRectangle now = geometry(dpy, other);
+			EXPECT_TRUE(now.x == placed.x && now.y == placed.y && now.width == placed.width &&
+			            now.height == placed.height)
+				<< "the other window moved from " << placed.x << "," << placed.y << " to " << now.x << "," << now.y;
+			EXPECT_EQ(video_mode(dpy), mode);
+			EXPECT_EQ(randr_layout(desk.name), layout);
+		}
+}
+
+// When the monitor changes size under a full-screen run, the window manager
+// resizes the window, and the display is in its middle again to the pixel:
+// at 1281x721 the window's gravity alone would put it a pixel off (KWin
+// gives windows such sizes).
+TEST_F(Dotfall, FullScreenStaysCentredWhenTheMonitorChangesSize)
+{
+	const int w = 640, h = 480;
+	xserver desk(1, "openbox");
+	ASSERT_TRUE(desk.laid_out && desk.wm_ready) << "Xorg or openbox did not start";
+	Display *dpy = desk.dpy;
+	run r(dir, { "DISPLAY=" + desk.name });
+	Window top = wait_window(dpy, 0, 0, "dotfall");
+	ASSERT_NE(top, 0u) << r.output;
+	ASSERT_TRUE(wait_for(START_SECONDS, [&] { return geometry(dpy, top).width == 1920; })) << "not full screen";
+
+	const std::vector<std::string> env{ "DISPLAY=" + desk.name };
+	for (std::vector<std::string> args : { std::vector<std::string>{ "--newmode", "1281x721", "77.5", "1281", "1350",
+	                                                                 "1480", "1680", "721", "724", "734", "769" },
+	                                       { "--addmode", "DUMMY0", "1281x721" },
+	                                       { "--output", "DUMMY0", "--mode", "1281x721" } })
+		ASSERT_EQ(run(dir, env, 0, "xrandr", args).exit_status(START_SECONDS), 0) << args[0];
+	Window display = 0;
+	EXPECT_TRUE(wait_for(START_SECONDS, [&] {
+		XRectangle at = geometry(dpy, top);
+		display = find_window(dpy, top, w, h);
+		if (at.width != 1281 || at.height != 721 || !display)
+			return false;
+		XRectangle d = geometry(dpy, display);
+		return d.x - at.x == (1281 - w) / 2 && d.y - at.y == (721 - h) / 2;
+	})) << "the display is not in the middle of the resized window";
+
+	press_key(dpy, top, XK_space);
+	EXPECT_EQ(r.exit_status(10), 0);
+}
+
+// Without a window manager full screen is the library's own, over the whole
+// X screen: its display lies on the primary monitor of two, never across the
+// seam, whether the mode is switched (VidMode, which a key puts back) or not
+// (a remote display, as over ssh -X or VNC: in the monitor's middle); and
+// the pointer, which it keeps on the display, goes back where it was.
+TEST_F(Dotfall, FullScreenWithoutAWindowManagerStaysOnThePrimaryMonitor)
+{
+	const int w = 640, h = 480;
+	const figure f = chaos_figure(w, h, { { w / 2, 0 }, { 0, h }, { w, h } });
+	for (bool remote : { false, true }) {
+		SCOPED_TRACE(remote ? "remote" : "local");
+		xserver bare(2, "", remote);
+		ASSERT_TRUE(bare.laid_out) << "Xorg did not start";
+		Display *dpy = bare.dpy;
+		const std::string layout = randr_layout(bare.name), mode = video_mode(dpy);
+		const XRectangle p = primary_monitor(dpy);
+		ASSERT_EQ(p.width, 1920);
+		XTestFakeMotionEvent(dpy, DefaultScreen(dpy), 2500, 900, 0);   // on the other monitor
+		XSync(dpy, False);
+
+		run r(dir, { "DISPLAY=" + bare.name });
+		Window display = wait_window(dpy, w, h);
+		ASSERT_NE(display, 0u) << r.output;
+		if (!remote) {
+			EXPECT_TRUE(wait_for(START_SECONDS, [&] { return video_mode(dpy).substr(0, 8) == "640x480 "; }))
+				<< "the mode is " << video_mode(dpy);
+		}
+		// Placed before the first dot is drawn.
+		expect_drawn([&] { return grab(dpy, display, w, h); }, w, 0, 0, f, w, h, WHITE, BLACK);
+		const XRectangle d = geometry(dpy, display);
+		EXPECT_TRUE(d.x >= p.x && d.y >= p.y && d.x + w <= p.x + p.width && d.y + h <= p.y + p.height)
+			<< "the display is at " << d.x << "," << d.y;
+		if (remote) {
+			EXPECT_TRUE(d.x == p.x + (p.width - w) / 2 && d.y == p.y + (p.height - h) / 2)
+				<< "the display is at " << d.x << "," << d.y;
+		}
+
+		press_key(dpy, display, XK_space);
+		EXPECT_EQ(r.exit_status(10), 0);
+		EXPECT_EQ(r.output, "");
+		EXPECT_EQ(video_mode(dpy), mode) << "the mode was not put back";
+		EXPECT_EQ(randr_layout(bare.name), layout);
+		Window root, child;
+		int x = 0, y = 0, wx, wy;
+		unsigned buttons;
+		XQueryPointer(dpy, DefaultRootWindow(dpy), &root, &child, &x, &y, &wx, &wy, &buttons);
+		EXPECT_TRUE(x == 2500 && y == 900) << "the pointer is left at " << x << "," << y;
+	}
+}
+
 // Under a Wayland compositor, through XWayland, with keys typed through the
 // compositor as a user's are.
 struct Wayland : OnWayland {
@@ -505,7 +739,7 @@ struct Desktop : Dotfall, ::testing::WithParamInterface<bool> {
 #ifdef DOTFALL_WINE
 		Window top = find_window(x.dpy, DefaultRootWindow(x.dpy), 0, 0, "dotfall.exe");
 #else
-		Window top = find_window(x.dpy, DefaultRootWindow(x.dpy), 0, 0, "Allegro");
+		Window top = find_window(x.dpy, DefaultRootWindow(x.dpy), 0, 0, "dotfall");
 #endif
 		XWindowAttributes a;
 		if (!top || !XGetWindowAttributes(x.dpy, top, &a))
@@ -515,14 +749,9 @@ struct Desktop : Dotfall, ::testing::WithParamInterface<bool> {
 
 	Window display()
 	{
-#ifndef DOTFALL_WINE
-		// Full screen is a window of its own over everything, outside any
-		// frame, and without a class.
-		if (fullscreen)
-			return wait_window(x.dpy, width, height);
-#endif
-		// Wine's full screen is a managed window like any other, in a frame
-		// of the screen's size whose own windows of that size lie below it.
+		// Full screen is a managed window like any other (the window
+		// manager's full screen), in a frame of the screen's size; under Wine
+		// that frame's own windows of that size lie below it.
 		// The window manager maps it when it gets to it: allow a busy one time.
 		Window w = 0;
 		wait_for(2 * START_SECONDS, [&] { return (w = display_in_frame()) != 0; });

@@ -88,9 +88,10 @@ TEST_F(Environment, SignalWhileDrawingEndsTheRunBySignal)
 }
 
 // Another client destroys the window named after the program, as a window
-// manager's kill or `xdotool windowclose` would. In a window the run ends at
-// once, as when the display goes; in full screen the picture is on a window
-// of its own, and the run goes on until a key.
+// manager's kill or `xdotool windowclose` would. In a window the run ends,
+// with status 1, through its usual shut-down; in the library's full screen
+// (no window manager here) the picture is on a window of its own, and the
+// run goes on until a key.
 TEST_F(Environment, WindowDestroyedByAnotherClient)
 {
 	for (int fullscreen : { 0, 1 }) {
@@ -112,6 +113,37 @@ TEST_F(Environment, WindowDestroyedByAnotherClient)
 		}
 		EXPECT_EQ(r.exit_status(10), fullscreen ? 0 : 1) << "status " << r.status;
 		EXPECT_EQ(r.output, "");
+	}
+}
+
+// On a bare Xorg server the library's full screen switches the mode, and
+// every way out that the process still runs code on puts it back: a signal,
+// and another client destroying the full-screen window (which ends the run
+// with status 1); a key is FullScreenWithoutAWindowManagerStaysOnThePrimaryMonitor's.
+TEST_F(Environment, SwitchedModeComesBackAfterASignalOrTheWindowDestroyed)
+{
+	xserver bare(1, "");
+	ASSERT_TRUE(bare.laid_out) << "Xorg did not start";
+	const std::string mode = video_mode(bare.dpy);
+	for (int way : { SIGINT, SIGTERM, SIGHUP, 0 }) {
+		SCOPED_TRACE(way ? strsignal(way) : "window destroyed");
+		run r(dir, { "DISPLAY=" + bare.name });
+		Window w = wait_window(bare.dpy, 640, 480);
+		ASSERT_NE(w, 0u) << r.output;
+		ASSERT_TRUE(wait_for(START_SECONDS, [&] { return video_mode(bare.dpy) != mode; })) << "no mode switch";
+		pause_ms(100);
+		if (way)
+			kill(r.pid, way);
+		else
+			XDestroyWindow(bare.dpy, top_level(bare.dpy, w));
+		XSync(bare.dpy, False);
+		ASSERT_TRUE(wait_for(10, [&] { return !r.running(); })) << "hung";
+		if (way)
+			EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == way) << "status " << r.status;
+		else
+			EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 1) << "status " << r.status;
+		EXPECT_EQ(r.output, "");
+		EXPECT_EQ(video_mode(bare.dpy), mode) << "the mode was not put back";
 	}
 }
 

@@ -16,6 +16,8 @@
 #include <unistd.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/extensions/Xrandr.h>
+#include <X11/extensions/xf86vmode.h>
 #include <systemd/sd-bus.h>
 
 const char MESSAGE[] = "Error setting graphics mode!";
@@ -58,70 +60,140 @@ Window top_level(Display *dpy, Window w)
 	return w;
 }
 
-xserver::xserver(int width, int height, bool window_manager)
+// Xorg's configuration for the tests: the dummy video driver, its virtual
+// core devices only (XTest drives them), and the usual modes of a 1920x1080
+// monitor.
+static const char XORG_CONFIG[] =
+	"Section \"ServerFlags\"\n"
+	"\tOption \"AutoAddDevices\" \"false\"\n\tOption \"AutoEnableDevices\" \"false\"\n"
+	"\tOption \"AutoAddGPU\" \"false\"\n\tOption \"DontVTSwitch\" \"true\"\nEndSection\n"
+	"Section \"Device\"\n\tIdentifier \"card\"\n\tDriver \"dummy\"\n\tVideoRam 256000\nEndSection\n"
+	"Section \"Monitor\"\n\tIdentifier \"monitor\"\n\tHorizSync 28-80\n\tVertRefresh 48-75\n"
+	"\tModeline \"1920x1080\" 148.50 1920 2008 2052 2200 1080 1084 1089 1125 +hsync +vsync\n"
+	"\tModeline \"1280x720\" 74.25 1280 1390 1430 1650 720 725 730 750 +hsync +vsync\n"
+	"\tModeline \"1024x768\" 65.00 1024 1048 1184 1344 768 771 777 806 -hsync -vsync\n"
+	"\tModeline \"800x600\" 40.00 800 840 968 1056 600 601 605 628 +hsync +vsync\n"
+	"\tModeline \"640x480\" 25.18 640 656 752 800 480 490 492 525 -hsync -vsync\nEndSection\n"
+	"Section \"Screen\"\n\tIdentifier \"screen\"\n\tDevice \"card\"\n\tMonitor \"monitor\"\n"
+	"\tDefaultDepth 24\n\tSubSection \"Display\"\n\t\tDepth 24\n"
+	"\t\tModes \"1920x1080\" \"1280x720\" \"1024x768\" \"800x600\" \"640x480\"\n"
+	"\tEndSubSection\nEndSection\n";
+
+// Starts the server, which writes its display number to a pipe, and
+// connects to it.
+void xserver::start(std::vector<std::string> argv)
 {
 	int fds[2];
 	if (pipe(fds) != 0)
 		return;
+	argv.insert(argv.begin() + 1, { "-displayfd", std::to_string(fds[1]) });
 	pid = fork();
 	if (pid == 0) {
 		prctl(PR_SET_PDEATHSIG, SIGTERM);   // no server outlives its test
 		close(fds[0]);
-		std::string fd = std::to_string(fds[1]);
-		std::string size = std::to_string(width) + "x" + std::to_string(height) + "x24";
 		int null = open("/dev/null", O_WRONLY);
 		dup2(null, 1);
 		dup2(null, 2);
-		execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", size.c_str(),
-		       "-nolisten", "tcp", (char *)nullptr);
+		std::vector<char *> args;
+		for (std::string &a : argv)
+			args.push_back(a.data());
+		args.push_back(nullptr);
+		execvp(args[0], args.data());
 		_exit(127);
 	}
 	close(fds[1]);
-	// Xvfb writes the number and then a newline, and gives up if the pipe
-	// closes in between: read up to the newline.
+	// The server writes the number and then a newline, and gives up if the
+	// pipe closes in between: read up to the newline.
 	std::string number;
 	char c;
 	while (read(fds[0], &c, 1) == 1 && c != '\n')
 		number += c;
 	close(fds[0]);
 	if (!number.empty()) {
-		name = ":" + number;
+		name += ":" + number;
 		dpy = XOpenDisplay(name.c_str());
 	}
 	// Windows come and go under the tests' feet; a request on one that has
 	// gone must not end the test process, as Xlib's default handler would.
 	XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
-	if (dpy && window_manager) {
-		wm_pid = fork();
-		if (wm_pid == 0) {
-			prctl(PR_SET_PDEATHSIG, SIGTERM);
-			int null = open("/dev/null", O_WRONLY);
-			dup2(null, 1);
-			dup2(null, 2);
-			setenv("DISPLAY", name.c_str(), 1);
-			execlp("openbox", "openbox", "--sm-disable", (char *)nullptr);
-			_exit(127);
+}
+
+// Starts the window manager, in a process group of its own (xfwm4 comes with
+// a D-Bus session and its settings daemon), and waits until it is ready:
+// openbox names itself on the root window before it has read its settings
+// and theme and takes its first request, and a program that maps its window
+// in between can stay unmapped for good (seen under load, always the first
+// program after the start). Ready is when it has framed a window of the
+// harness's own.
+void xserver::manage(const std::string &window_manager)
+{
+	wm_pid = fork();
+	if (wm_pid == 0) {
+		setpgid(0, 0);
+		prctl(PR_SET_PDEATHSIG, SIGTERM);
+		int null = open("/dev/null", O_WRONLY);
+		dup2(null, 1);
+		dup2(null, 2);
+		setenv("DISPLAY", name.c_str(), 1);
+		if (window_manager == "xfwm4") {
+			// Its settings go in a folder of the test's, not the user's.
+			setenv("HOME", files.c_str(), 1);
+			setenv("XDG_CONFIG_HOME", files.c_str(), 1);
+			setenv("NO_AT_BRIDGE", "1", 1);
+			execlp("dbus-run-session", "dbus-run-session", "--", "xfwm4", "--compositor=on", "--sm-client-disable",
+			       (char *)nullptr);
 		}
-		// openbox names itself on the root window before it has read its
-		// settings and theme and takes its first request, and a program
-		// that maps its window in between can stay unmapped for good (seen
-		// under load, always the first program after the start). Ready is
-		// when it has framed a window of the harness's own.
-		Window probe = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 1, 1, 0, 0, 0);
-		wm_ready = wait_for(START_SECONDS, [&] {
-			XMapWindow(dpy, probe);
-			XSync(dpy, False);
-			return parent_of(dpy, probe) != 0;
-		});
-		XDestroyWindow(dpy, probe);
-		XSync(dpy, False);
+		execlp("openbox", "openbox", "--sm-disable", (char *)nullptr);
+		_exit(127);
 	}
+	setpgid(wm_pid, wm_pid);
+	Window probe = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 1, 1, 0, 0, 0);
+	wm_ready = wait_for(START_SECONDS, [&] {
+		XMapWindow(dpy, probe);
+		XSync(dpy, False);
+		return parent_of(dpy, probe) != 0;
+	});
+	XDestroyWindow(dpy, probe);
+	XSync(dpy, False);
+}
+
+xserver::xserver(int width, int height, bool window_manager)
+{
+	std::string size = std::to_string(width) + "x" + std::to_string(height) + "x24";
+	start({ "Xvfb", "-screen", "0", size, "-nolisten", "tcp" });
+	if (dpy && window_manager)
+		manage("openbox");
+}
+
+xserver::xserver(int count, const std::string &window_manager, bool remote)
+{
+	char tmpl[] = "/tmp/dotfall-xorg-XXXXXX";
+	if (!mkdtemp(tmpl))
+		return;
+	files = tmpl;
+	std::ofstream(files / "xorg.conf") << XORG_CONFIG;
+	if (remote)
+		name = "localhost";
+	start({ "Xorg", "-noreset", remote ? "-listen" : "-nolisten", "tcp", "-config", (files / "xorg.conf").string(),
+	        "-logfile", (files / "xorg.log").string() });
+	if (!dpy)
+		return;
+	const std::vector<std::string> env{ "DISPLAY=" + name };
+	laid_out = count == 1 ||
+	           (run(files, env, 0, "xrandr", { "--addmode", "DUMMY1", "1920x1080" }).exit_status(START_SECONDS) == 0 &&
+	            run(files, env, 0, "xrandr",
+	                { "--fb", "3840x1080", "--output", "DUMMY0", "--mode", "1920x1080", "--pos", "0x0", "--primary",
+	                  "--output", "DUMMY1", "--mode", "1920x1080", "--pos", "1920x0" })
+	                    .exit_status(START_SECONDS) == 0 &&
+	            monitors(dpy).size() == 2);
+	if (laid_out && !window_manager.empty())
+		manage(window_manager);
 }
 
 xserver::~xserver()
 {
 	if (wm_pid > 0) {
-		kill(wm_pid, SIGTERM);
+		kill(-wm_pid, SIGTERM);
 		waitpid(wm_pid, nullptr, 0);
 	}
 	if (dpy)
@@ -130,6 +202,8 @@ xserver::~xserver()
 		kill(pid, SIGTERM);
 		waitpid(pid, nullptr, 0);
 	}
+	if (!files.empty())
+		fs::remove_all(files);
 }
 
 run::run(const fs::path &dir, const std::vector<std::string> &env, uid_t user,
@@ -373,6 +447,58 @@ std::string window_tree(Display *dpy, Window under, int depth)
 		text += window_tree(dpy, kid, depth + 1);
 	}
 	return text;
+}
+
+XRectangle geometry(Display *dpy, Window w)
+{
+	XWindowAttributes a = {};
+	int x = 0, y = 0;
+	Window child;
+	XGetWindowAttributes(dpy, w, &a);
+	XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), 0, 0, &x, &y, &child);
+	return { (short)x, (short)y, (unsigned short)a.width, (unsigned short)a.height };
+}
+
+std::vector<XRectangle> monitors(Display *dpy)
+{
+	std::vector<XRectangle> found;
+	int n = 0;
+	XRRMonitorInfo *m = XRRGetMonitors(dpy, DefaultRootWindow(dpy), True, &n);
+	for (int i = 0; i < n; i++)
+		found.push_back({ (short)m[i].x, (short)m[i].y, (unsigned short)m[i].width, (unsigned short)m[i].height });
+	if (m)
+		XRRFreeMonitors(m);
+	return found;
+}
+
+XRectangle primary_monitor(Display *dpy)
+{
+	XRectangle primary = {};
+	int n = 0;
+	XRRMonitorInfo *m = XRRGetMonitors(dpy, DefaultRootWindow(dpy), True, &n);
+	for (int i = 0; i < n; i++)
+		if (m[i].primary)
+			primary = { (short)m[i].x, (short)m[i].y, (unsigned short)m[i].width, (unsigned short)m[i].height };
+	if (m)
+		XRRFreeMonitors(m);
+	return primary;
+}
+
+std::string video_mode(Display *dpy)
+{
+	int event, error, clock = 0;
+	XF86VidModeModeLine line = {};
+	if (!XF86VidModeQueryExtension(dpy, &event, &error) || !XF86VidModeGetModeLine(dpy, DefaultScreen(dpy), &clock, &line))
+		return "";
+	if (line.privsize > 0)
+		XFree(line.c_private);
+	return std::to_string(line.hdisplay) + "x" + std::to_string(line.vdisplay) + " " + std::to_string(clock) + " kHz";
+}
+
+std::string randr_layout(const std::string &display)
+{
+	run xrandr("/", { "DISPLAY=" + display }, 0, "xrandr", { "--current" });
+	return xrandr.exit_status(START_SECONDS) == 0 ? xrandr.output : "xrandr failed: " + xrandr.output;
 }
 
 std::vector<uint32_t> grab(Display *dpy, Window w, int width, int height)

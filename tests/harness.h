@@ -47,16 +47,28 @@ bool wait_for(double seconds, F done)
 }
 
 // A private X server on a free display number, for one test: the tests'
-// usual screen, or a desktop of the given size with a window manager
-// (openbox) on it.
+// usual screen (Xvfb), or a desktop of the given size with a window manager
+// (openbox) on it; or a real Xorg server with the dummy video driver, as a
+// desktop has one, with `count` 1920x1080 monitors side by side (1 or 2, the
+// first primary), reached through its socket or as a remote display (over
+// TCP, as ssh -X and VNC reach theirs, where the library switches no
+// mode), and a window manager ("openbox", "xfwm4" with its compositor on)
+// or none ("").
 struct xserver {
-	pid_t pid = -1, wm_pid = -1;   // Xvfb's, openbox's
+	pid_t pid = -1, wm_pid = -1;   // the server's, the window manager's (and its process group)
 	std::string name;              // its DISPLAY
 	Display *dpy = nullptr;        // the harness's own connection
-	bool wm_ready = false;         // whether openbox has taken charge of the screen
+	bool wm_ready = false;         // whether the window manager has taken charge of the screen
+	bool laid_out = false;         // Xorg: whether it is up with its monitors laid out
+	fs::path files;                // Xorg's configuration and log, xfwm4's settings
 
 	xserver(int width = SCREEN_WIDTH, int height = SCREEN_HEIGHT, bool window_manager = false);
+	xserver(int count, const std::string &window_manager, bool remote = false);
 	~xserver();
+
+private:
+	void start(std::vector<std::string> argv);
+	void manage(const std::string &window_manager);
 };
 
 // A run of dotfall in a folder, its standard output and error gathered from
@@ -132,6 +144,17 @@ Window find_window(Display *dpy, Window under, int width, int height, const char
 Window wait_window(Display *dpy, int width, int height, const char *cls = nullptr);
 // Any viewable top-level window, or 0.
 Window any_window(Display *dpy);
+// A window's place and size on the root window.
+XRectangle geometry(Display *dpy, Window w);
+
+// The screen's monitors (RandR 1.5), in RandR's order, and the primary one.
+std::vector<XRectangle> monitors(Display *dpy);
+XRectangle primary_monitor(Display *dpy);
+// The video mode VidMode reports: "WxH" and its dot clock; "" without VidMode.
+std::string video_mode(Display *dpy);
+// The outputs, their modes and places, as `xrandr --current` tells them (a
+// plain xrandr would probe the outputs again, and hide a switch).
+std::string randr_layout(const std::string &display);
 
 // The window's children, bottom to top, and its parent in *parent (0 when
 // that is the root): the harness's one query of the window tree, which

@@ -89,12 +89,12 @@ int main(void)
 	set_color(0, &background);
 	set_color(1, &foreground);
 
-	/* The steps draw in batches (BATCH_MS): the key and the signal are
-	 * looked at between them, as input calls are not allowed while the
-	 * screen is held. A signal taken during start-up ends the run here,
-	 * before any step. */
+	/* The steps draw in batches (BATCH_MS): the key, the signal and the
+	 * display's loss are looked at between them, as input calls are not
+	 * allowed while the screen is held. A signal taken during start-up ends
+	 * the run here, before any step. */
 	bool hold = hold_screen();
-	while (!keypressed() && !end_signal()) {
+	while (!keypressed() && !end_signal() && display_shown()) {
 		if (hold)
 			acquire_screen();
 		auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(BATCH_MS);
@@ -106,6 +106,6 @@ int main(void)
 			release_screen();
 	}
 
-	return end_run(0);
+	return end_run(display_shown() ? 0 : 1);
 }
 END_OF_MAIN()

@@ -25,6 +25,10 @@ bool hold_screen(void);
 /* The signal that asked the run to end, or 0. */
 int end_signal(void);
 
+/* Whether the display is still there: not once another client has
+ * destroyed its window, which ends the run with status 1. */
+bool display_shown(void);
+
 /* Just before the library is shut down at the end of the run, which is to
  * end with this status. */
 void platform_end(int status);

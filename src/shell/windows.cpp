@@ -51,6 +51,12 @@ int end_signal(void)
 	return 0;
 }
 
+/* On Windows the display's window is the library's to look after. */
+bool display_shown(void)
+{
+	return true;
+}
+
 /* On a desktop the window loses the focus on the way out, and the library's
  * DirectX shut-down, which waits on its window thread, has been seen to wait
  * for good: the display gone, the process left running. The one such wait

@@ -1,22 +1,48 @@
 /* The X Window System under the run: signals taken as a key, the X server's
- * errors and loss, and full screen where the library's own does not work. */
+ * errors and loss, full screen through the window manager wherever one
+ * offers it, and dotfall's own name and icon on its windows. */
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 #include <unistd.h>
 #include <allegro.h>
 #include <xalleg.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/Xinerama.h>
+#include <X11/extensions/Xrandr.h>
 
+#include "icons.h"   /* made by the build from data/icons */
 #include "settings/settings.h"
 #include "shell/platform.h"
 
-/* The signal that asked the run to end, or 0. This is the one variable of
- * our own outside a function, because a signal handler can do nothing
- * safely but set a flag of this type, and the run must see it. */
+/* The library puts this picture in its window's WM_HINTS as the icon, once
+ * the program defines it (the library's own way to name a program's icon):
+ * the menu's icon, not the library's. */
+extern "C" {
+void *allegro_icon = (void *)icon_xpm;
+}
+
+/* The signal that asked the run to end, or 0; and whether an X error, nearly
+ * always another client destroying the display's window, ended the display.
+ * These are variables of our own outside a function (with the pointer's
+ * place below) because a signal handler and an Xlib error handler can do
+ * nothing safely but set a flag, and the run must see it. */
 static volatile sig_atomic_t signalled;
+static std::atomic<bool> window_lost;
+
+/* Where the pointer was at the start: the library's full screen moves it to
+ * the display's middle and keeps it there, and it goes back at the end. */
+static struct {
+	bool known;
+	int x, y;
+} pointer_before;
 
 /* INT, TERM and HUP end the run the way a key does; QUIT, the last, keeps
  * its usual meaning: end at once, with a core dump. */
@@ -72,8 +98,9 @@ static int display_lost(Display *)
 
 /* Xlib's default error handler prints and calls exit(), which hangs the same
  * way. The error that comes is nearly always another client destroying our
- * window (a window manager's kill, xdotool): the run ends at once, as when
- * the display goes, with nothing to say. Anything else is printed first. */
+ * window (a window manager's kill, xdotool); anything else is printed. The
+ * handler may make no request: it notes the loss, and the run ends through
+ * the library's usual shut-down, which puts back a mode it switched. */
 static int x_error(Display *dpy, XErrorEvent *e)
 {
 	if (e->error_code != BadWindow && e->error_code != BadDrawable) {
@@ -81,7 +108,8 @@ static int x_error(Display *dpy, XErrorEvent *e)
 		XGetErrorText(dpy, e->error_code, text, sizeof text);
 		fprintf(stderr, "X Error: %s (request %d)\n", text, e->request_code);
 	}
-	_exit(1);
+	window_lost = true;
+	return 0;
 }
 
 /* While the library shuts down, a window it meets already destroyed is no
@@ -90,6 +118,74 @@ static int x_error(Display *dpy, XErrorEvent *e)
 static int x_error_ignored(Display *, XErrorEvent *)
 {
 	return 0;
+}
+
+/* A property of 32-bit items, or none. */
+static std::vector<unsigned long> property(Display *dpy, Window w, const char *name, Atom type)
+{
+	std::vector<unsigned long> items;
+	Atom got;
+	int format;
+	unsigned long n, after;
+	unsigned char *data = nullptr;
+	if (XGetWindowProperty(dpy, w, XInternAtom(dpy, name, False), 0, 4096, False, type, &got, &format, &n,
+	                       &after, &data) == Success && data && got == type && format == 32)
+		items.assign((unsigned long *)data, (unsigned long *)data + n);
+	if (data)
+		XFree(data);
+	return items;
+}
+
+/* Whether a window manager runs that makes windows full screen itself
+ * (EWMH): the root names its check window, which names itself (and so is no
+ * window left behind by a manager that has gone), and full screen is among
+ * the states it supports. */
+static bool manager_fills_screen(Display *dpy)
+{
+	Window root = DefaultRootWindow(dpy);
+	std::vector<unsigned long> check = property(dpy, root, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW);
+	XSetErrorHandler(x_error_ignored);   /* the check window may have gone */
+	bool live = !check.empty() && property(dpy, check[0], "_NET_SUPPORTING_WM_CHECK", XA_WINDOW) == check;
+	XSync(dpy, False);
+	XSetErrorHandler(x_error);
+	std::vector<unsigned long> states = property(dpy, root, "_NET_SUPPORTED", XA_ATOM);
+	Atom full = XInternAtom(dpy, "_NET_WM_STATE_FULLSCREEN", False);
+	return live && std::find(states.begin(), states.end(), full) != states.end();
+}
+
+/* The managed window is dotfall's on every desktop: its class (the library
+ * sets its own, and the one asked for only on the inner window) and its
+ * icon at each size, for task bars and window switchers. */
+static void name_window(void)
+{
+	Display *dpy = _xwin.display;
+	xwin_set_window_name("dotfall", "dotfall");
+	XLOCK();
+	XClassHint hint = { (char *)"dotfall", (char *)"dotfall" };
+	XSetClassHint(dpy, _xwin.wm_window, &hint);
+	std::vector<unsigned long> icon;
+	for (auto &image : ICONS) {
+		icon.push_back(image.side);
+		icon.push_back(image.side);
+		for (int i = 0; i < image.side * image.side; i++) {
+			const unsigned char *p = image.rgba + 4 * i;
+			icon.push_back((unsigned long)p[3] << 24 | p[0] << 16 | p[1] << 8 | p[2]);
+		}
+	}
+	XChangeProperty(dpy, _xwin.wm_window, XInternAtom(dpy, "_NET_WM_ICON", False), XA_CARDINAL, 32,
+	                PropModeReplace, (unsigned char *)icon.data(), (int)icon.size());
+	XUNLOCK();
+}
+
+static void note_pointer(void)
+{
+	Window root, child;
+	int x, y;
+	unsigned buttons;
+	XLOCK();
+	pointer_before.known = XQueryPointer(_xwin.display, DefaultRootWindow(_xwin.display), &root, &child,
+	                                     &pointer_before.x, &pointer_before.y, &x, &y, &buttons);
+	XUNLOCK();
 }
 
 int platform_start(void)
@@ -108,53 +204,59 @@ int platform_start(void)
 	if (started == 0) {
 		XSetIOErrorHandler(display_lost);
 		XSetErrorHandler(x_error);
+		name_window();
+		note_pointer();
 	}
 	return started;
 }
 
-/* Whether the X server is XWayland: newer ones have an extension of that
- * name; 22.1 (Debian 12's) has not, but its VidMode names the monitor so. */
-static int on_xwayland(void)
-{
-	Display *dpy = _xwin.display;
-	int op, event, error, found = 0;
-	XF86VidModeMonitor m;
-	XLOCK();
-	if (XQueryExtension(dpy, "XWAYLAND", &op, &event, &error))
-		found = 1;
-	else if (XF86VidModeQueryExtension(dpy, &event, &error) &&
-	         XF86VidModeGetMonitor(dpy, DefaultScreen(dpy), &m)) {
-		found = m.model && strcmp(m.model, "XWAYLAND") == 0;
-		XFree(m.vendor);
-		XFree(m.model);
-		XFree(m.hsync);
-		XFree(m.vsync);
-	}
-	XUNLOCK();
-	return found;
-}
-
 /* The library's full screen is a window of its own over the X screen, which
  * no window manager sees, with the keyboard grabbed and a VidMode switch.
- * Under XWayland that fails: a grab acts only while the compositor gives an
- * X window the keyboard, and GNOME's does not give it that one, so no key
- * ends the run; and XWayland stretches a switched mode over the whole
- * output, whatever its shape. There full screen is the library's window
- * instead, which the window manager is asked to make full screen (EWMH),
- * as other programs do on Wayland desktops; see fill_output. */
+ * On a desktop that switch rearranges it: the drivers people use give every
+ * monitor the mode at 0,0, window managers squeeze the windows into it, and
+ * two monitors are left mirrored after the run. Under XWayland it is worse:
+ * the compositor may give the grab no keys, and stretches the mode over the
+ * output. Wherever a window manager makes windows full screen itself (Xorg
+ * desktops, and Wayland ones through XWayland), full screen is the library's
+ * window, which it is asked to fill (see fill_output): on its own monitor,
+ * nothing else moved. The library's own is left for a bare X server. */
 int display_driver(const settings *s)
 {
-	if (s->fullscreen && !on_xwayland())
-		return GFX_AUTODETECT_FULLSCREEN;
-	return GFX_AUTODETECT_WINDOWED;
+	if (!s->fullscreen)
+		return GFX_AUTODETECT_WINDOWED;
+	XLOCK();
+	bool managed = manager_fills_screen(_xwin.display);
+	XUNLOCK();
+	return managed ? GFX_AUTODETECT_WINDOWED : GFX_AUTODETECT_FULLSCREEN;
+}
+
+/* The library's input handler, with a look first at whether the window
+ * manager has resized the full-screen window (its first size, a monitor
+ * changed, KWin's odd sizes): the display is then centred again from the
+ * size it has now, which the gravity alone misses by the pixels it rounds
+ * off at each change. The library takes no notice of these events. It runs
+ * with the display locked. */
+static void follow_size(void)
+{
+	XEvent e;
+	bool resized = false;
+	int w = 0, h = 0;
+	while (XCheckTypedWindowEvent(_xwin.display, _xwin.wm_window, ConfigureNotify, &e)) {
+		resized = true;
+		w = e.xconfigure.width;
+		h = e.xconfigure.height;
+	}
+	if (resized)
+		XMoveWindow(_xwin.display, _xwin.window, (w - SCREEN_W) / 2, (h - SCREEN_H) / 2);
+	_xwin_private_handle_input();
 }
 
 /* The managed window's background is black, and the display is a window
- * inside it: centred once, and kept centred by its gravity, which moves it
- * by half of each change in its parent's size. Larger than the output, it
- * is cropped evenly. The library fixed the window's size (minimum equal to
- * maximum), and mutter will not make such a window full screen: those
- * hints go. */
+ * inside it, kept centred (follow_size, and its gravity in between). Larger
+ * than the monitor, it is cropped evenly. The library fixed the window's
+ * size (minimum equal to maximum), and mutter will not make such a window
+ * full screen: those hints go. The pointer is hidden over the black around
+ * the display too. */
 static void fill_output(void)
 {
 	Display *dpy = _xwin.display;
@@ -165,6 +267,8 @@ static void fill_output(void)
 	XSetWindowAttributes centred = {};
 	centred.win_gravity = CenterGravity;
 	XChangeWindowAttributes(dpy, _xwin.window, CWWinGravity, &centred);
+	XDefineCursor(dpy, _xwin.wm_window, _xwin.cursor);
+	_xwin_input_handler = follow_size;
 
 	XSizeHints *hints = XAllocSizeHints();
 	if (hints) {
@@ -185,10 +289,58 @@ static void fill_output(void)
 	XUNLOCK();
 }
 
+/* The primary monitor (RandR 1.5), or Xinerama's first head, or the whole
+ * X screen where the server tells of neither. */
+static XRectangle primary_monitor(Display *dpy)
+{
+	XRectangle r = { 0, 0, (unsigned short)DisplayWidth(dpy, DefaultScreen(dpy)),
+	                 (unsigned short)DisplayHeight(dpy, DefaultScreen(dpy)) };
+	int event, error, major = 0, minor = 0, n = 0;
+	if (XRRQueryExtension(dpy, &event, &error) && XRRQueryVersion(dpy, &major, &minor) &&
+	    (major > 1 || minor >= 5)) {
+		XRRMonitorInfo *m = XRRGetMonitors(dpy, DefaultRootWindow(dpy), True, &n);
+		int pick = 0;
+		for (int i = 0; i < n; i++)
+			if (m[i].primary)
+				pick = i;
+		if (m && n > 0)
+			r = { (short)m[pick].x, (short)m[pick].y, (unsigned short)m[pick].width,
+			      (unsigned short)m[pick].height };
+		if (m)
+			XRRFreeMonitors(m);
+	} else if (XineramaQueryExtension(dpy, &event, &error) && XineramaIsActive(dpy)) {
+		XineramaScreenInfo *heads = XineramaQueryScreens(dpy, &n);
+		if (heads && n > 0)
+			r = { heads[0].x_org, heads[0].y_org, (unsigned short)heads[0].width,
+			      (unsigned short)heads[0].height };
+		if (heads)
+			XFree(heads);
+	}
+	return r;
+}
+
+/* The library centres its full-screen display on the whole X screen, which
+ * on two monitors puts it across the seam between them: it goes to the
+ * middle of one monitor instead. After a mode switch the display is at the
+ * switched mode's viewport, at 0,0, and stays there. */
+static void centre_on_monitor(void)
+{
+	if (_xwin.mode_switched)
+		return;
+	Display *dpy = _xwin.display;
+	XLOCK();
+	XRectangle m = primary_monitor(dpy);
+	XMoveWindow(dpy, _xwin.window, m.x + (m.width - SCREEN_W) / 2, m.y + (m.height - SCREEN_H) / 2);
+	XFlush(dpy);
+	XUNLOCK();
+}
+
 void display_set(const settings *s, int driver)
 {
 	if (s->fullscreen && driver == GFX_AUTODETECT_WINDOWED)
 		fill_output();
+	else if (s->fullscreen)
+		centre_on_monitor();
 }
 
 /* Each pixel is sent to the server on its own whether the screen is held or
@@ -205,7 +357,24 @@ int end_signal(void)
 	return signalled;
 }
 
+bool display_shown(void)
+{
+	return !window_lost;
+}
+
+/* The library lets go of the pointer only in its shut-down, and a pointer
+ * confined to the display cannot be put back: let go of it here. */
 void platform_end(int)
 {
+	XLOCK();
+	_xwin_input_handler = nullptr;
 	XSetErrorHandler(x_error_ignored);
+	if (_xwin.mouse_grabbed && pointer_before.known) {
+		XUngrabPointer(_xwin.display, CurrentTime);
+		_xwin.mouse_grabbed = 0;
+		XWarpPointer(_xwin.display, None, DefaultRootWindow(_xwin.display), 0, 0, 0, 0, pointer_before.x,
+		             pointer_before.y);
+		XFlush(_xwin.display);
+	}
+	XUNLOCK();
 }
