@@ -1,71 +1,137 @@
 #!/bin/sh
-# Sets up a Debian or Ubuntu machine for dotfall and builds it, then runs it
-# on your display (./build.sh run), runs the test suite on private X servers
-# (./build.sh test), measures its speed (./build.sh bench), cross-builds
-# build-windows/dotfall.exe and its zip (./build.sh windows; the tests build
-# it too and run it under Wine), or tests everything and writes the release's
-# packages and their checksums into dist/ (./build.sh release).
+# Sets up a Debian or Ubuntu machine for dotfall and builds it, then:
+#   run      runs it on your display (built in build-run/)
+#   package  makes its Debian package, build-run/dotfall_<version>_amd64.deb
+#   test     runs the test suite on private X servers and compositors (in
+#            build/ and build-sanitize/; it cross-builds dotfall.exe first and
+#            runs it under Wine too)
+#   bench    measures its speed (in build/, as the tests build it)
+#   windows  cross-builds build-windows/dotfall.exe and its zip
+#   release  tests everything and writes the release's packages and their
+#            checksums into dist/
+# Each command installs only the packages it needs, and prints a line as
+# each stage starts; a stage's output goes to a log in its build folder,
+# shown when the stage fails (its warnings are shown anyway).
 set -eu
 caller=$(pwd)
 cd "$(dirname "$0")"
 project=$(pwd)
 
 case "${1:-}" in
-run|test|bench|windows|release) ;;
-*) echo "usage: $0 run|test|bench|windows|release" >&2; exit 2 ;;
+run|package|test|bench|windows|release) command=$1 ;;
+*) echo "usage: $0 run|package|test|bench|windows|release" >&2; exit 2 ;;
 esac
 
-packages="cmake make"
-# netpbm turns the icon images into data the program carries.
-[ "$1" = windows ] || packages="$packages g++ pkg-config liballegro4-dev libxrandr-dev libxinerama-dev netpbm x11-utils"
-case $1 in test|bench|release)
-	packages="$packages libgtest-dev libbenchmark-dev libx11-dev libxtst-dev libxxf86vm-dev xvfb openbox" ;; esac
-# The tests also need headless Wayland compositors, with what types keys into
-# them (wtype; mutter's D-Bus API, through sd-bus) and takes their pictures
-# (grim), and a real Xorg server (the dummy video driver) with desktops'
-# window managers and xrandr to lay out its monitors.
-case $1 in test|release)
-	packages="$packages groff-base pandoc desktop-file-utils dpkg-dev file appstream lintian wine wine64 libxml2-utils
-		sway wtype grim mutter xwayland dbus-daemon libsystemd-dev
-		xserver-xorg-core xserver-xorg-video-dummy xfwm4 x11-xserver-utils" ;; esac
-case $1 in test|windows|release)
-	packages="$packages g++-mingw-w64-x86-64 mingw-w64-x86-64-dev patch icoutils" ;; esac
-[ "$1" = release ] && packages="$packages git zip unzip"
+# Each package with the commands that need it, one a line. netpbm turns the
+# icon images into data the program carries; the Xorg server (the dummy
+# video driver), xfwm4 and xrandr are for the tests on a real X server.
+packages=
+while read -r package commands; do
+	case " $commands " in *" $command "*) packages="$packages $package" ;; esac
+done <<EOF
+cmake                   run package test bench windows release
+make                    run package test bench windows release
+g++                     run package test bench release
+pkg-config              run package test bench release
+liballegro4-dev         run package test bench release
+libxrandr-dev           run package test bench release
+libxinerama-dev         run package test bench release
+netpbm                  run package test bench release
+x11-utils               run test release
+dpkg-dev                package test release
+file                    package test release
+libgtest-dev            test bench release
+libbenchmark-dev        test bench release
+libx11-dev              test bench release
+libxtst-dev             test bench release
+libxxf86vm-dev          test bench release
+libsystemd-dev          test bench release
+xvfb                    test bench release
+openbox                 test release
+xserver-xorg-core       test release
+xserver-xorg-video-dummy test release
+xfwm4                   test release
+x11-xserver-utils       test release
+sway                    test bench release
+wtype                   test bench release
+xwayland                test bench release
+grim                    test release
+mutter                  test release
+dbus-daemon             test release
+groff-base              test release
+pandoc                  test release
+desktop-file-utils      test release
+appstream               test release
+lintian                 test release
+libxml2-utils           test release
+wine                    test release
+wine64                  test release
+g++-mingw-w64-x86-64    test windows release
+mingw-w64-x86-64-dev    test windows release
+patch                   test windows release
+icoutils                test windows release
+git                     release
+zip                     release
+unzip                   release
+EOF
 
+# Runs a stage: one line saying what it does, its output in `log` (the end
+# of it shown if the stage fails), and any warning in it shown anyway.
+stage() {
+	echo "build.sh: $1"
+	rm -f "$2"
+	log=$2
+	shift 2
+	tools/logged.sh "$log" "$@" || exit 1
+	! grep -i "warning" "$log" >&2 || echo "build.sh: (the warnings above are in $log)" >&2
+}
+
+echo "build.sh: the packages for $command"
 tools/install-packages.sh $packages
 
-# The library for Windows (fetched once, then kept in build-windows/allegro),
-# dotfall.exe and build-windows/dotfall-<version>-win64.zip.
-if [ "$1" != run ] && [ "$1" != bench ]; then
-	windows/build-library.sh build-windows
-	cmake --preset windows
-	cmake --build --preset windows -j "$(nproc)"
-	(cd build-windows && cpack)
-	[ "$1" != windows ] || exit 0
-fi
+# A build of a CMake preset, configured and built.
+build() {
+	stage "configuring $1 ($2/)" "$2/configure.log" cmake --preset "$1"
+	stage "building $1 ($2/)" "$2/build.log" cmake --build --preset "$1" -j "$(nproc)"
+}
 
-if [ "$1" = run ]; then
-	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
-	cmake --build build -j "$(nproc)"
+# The library for Windows (fetched once, then kept in build-windows/allegro),
+# dotfall.exe and build-windows/dotfall-<version>-win64.zip. The Windows
+# build runs windows/build-library.sh again itself whenever a patch changes.
+case $command in test|windows|release)
+	echo "build.sh: the Allegro library for Windows (build-windows/allegro/; the first time it is fetched and takes minutes)"
+	windows/build-library.sh build-windows
+	build windows build-windows
+	stage "the zip for Windows (build-windows/)" build-windows/cpack.log sh -c "cd build-windows && cpack"
+	ls build-windows/dotfall-*-win64.zip
+	[ "$command" != windows ] || exit 0 ;;
+esac
+
+case $command in run|package)
+	build run build-run
+	if [ "$command" = package ]; then
+		stage "the Debian package (build-run/)" build-run/cpack.log sh -c "cd build-run && cpack -G DEB"
+		ls build-run/dotfall_*_amd64.deb
+		exit 0
+	fi
 	# dotfall reads dotfall.ini from the folder it starts in: the caller's.
 	cd "$caller"
-	exec "$project/build/dotfall"
-fi
+	exec "$project/build-run/dotfall" ;;
+esac
 
-if [ "$1" = bench ]; then
-	cmake --preset release
-	cmake --build --preset release -j "$(nproc)"
+if [ "$command" = bench ]; then
+	build release build
 	exec build/bench/dotfall_bench
 fi
 
 # The tests run twice: on the release build, and on a build with the address
 # and undefined-behaviour sanitizers, where any report fails a test.
-for preset in release sanitize; do
-	cmake --preset $preset
-	cmake --build --preset $preset -j "$(nproc)"
-	ctest --preset $preset -j "$(nproc)"
+for preset in release:build sanitize:build-sanitize; do
+	build "${preset%:*}" "${preset#*:}"
+	echo "build.sh: testing ${preset%:*} (${preset#*:}/)"
+	ctest --preset "${preset%:*}" -j "$(nproc)"
 done
-[ "$1" = release ] || exit 0
+[ "$command" = release ] || exit 0
 
 # A release: every time stamp in the packages is the last commit's, unless
 # SOURCE_DATE_EPOCH says otherwise, so a rebuild of the commit gives the
@@ -80,7 +146,7 @@ deb=dotfall_${version}_amd64.deb
 zip=dotfall-$version-win64.zip
 rm -rf dist
 mkdir dist
-(cd build && cpack -G DEB)
+stage "the Debian package (build/)" build/cpack.log sh -c "cd build && cpack -G DEB"
 cp "build/$deb" dist/
 
 # The Windows zip, built above, rewritten so that its bytes follow the commit.

@@ -4,12 +4,13 @@
 # application icon at 16, 32, 48, 128 and 256 pixels (data/icons/): all of
 # them for the Linux menus, and all but 128 for dotfall.exe's icon, which the
 # Windows build packs from them. Run it again whenever the picture changes.
-# Needs a built dotfall (./build.sh test or run).
+# Needs a built dotfall (./build.sh run, or test).
 set -eu
 cd "$(dirname "$0")/.."
 top=$(pwd)
-dotfall="$top/build/dotfall"
-[ -x "$dotfall" ] || { echo "build dotfall first: ./build.sh test" >&2; exit 1; }
+dotfall="$top/build-run/dotfall"
+[ -x "$dotfall" ] || dotfall="$top/build/dotfall"
+[ -x "$dotfall" ] || { echo "build dotfall first: ./build.sh run" >&2; exit 1; }
 
 tools/install-packages.sh xvfb imagemagick x11-utils xdotool
 

@@ -5,7 +5,8 @@
 # with a private apt configuration (the system's is left as it was), checked
 # against the checksums of its .dsc, and patched with windows/patches/*.patch
 # in name order (patch -p1 from the source's top folder). A build already
-# there for the same patches is kept.
+# there for the same patches is kept. The build's output goes to
+# BUILD/allegro/build.log, whose end is shown if it fails.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$1/allegro"
@@ -18,6 +19,9 @@ if [ -f "$out/prefix/lib/liballeg.a" ] && [ "$(cat "$out/stamp" 2>/dev/null)" = 
 	exit 0
 fi
 rm -rf "$out/prefix" "$out/stamp"
+log=$out/build.log
+: >"$log"
+logged() { "$top/tools/logged.sh" "$log" "$@" || exit 1; }
 
 # The machine's first deb entry for a release's main suite (not -updates or
 # -security), in either sources format: "URI SUITE [KEYRING]".
@@ -87,16 +91,16 @@ tar -xzf "$orig" -C "$out/src" --strip-components=1 --exclude='*/examples' --exc
 cd "$out/src"
 for p in "$top"/windows/patches/*.patch; do
 	[ -f "$p" ] || continue
-	patch -p1 -s --no-backup-if-mismatch <"$p"
+	logged patch -p1 --no-backup-if-mismatch -i "$p"
 done
 
-cmake -Wno-dev -Wno-deprecated -S "$out/src" -B "$out/build" -DCMAKE_TOOLCHAIN_FILE="$top/windows/toolchain-mingw64.cmake" \
+logged cmake -Wno-dev -Wno-deprecated -S "$out/src" -B "$out/build" -DCMAKE_TOOLCHAIN_FILE="$top/windows/toolchain-mingw64.cmake" \
 	-DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$out/prefix" -DSHARED=OFF \
 	-DWANT_EXAMPLES=OFF -DWANT_TESTS=OFF -DWANT_TOOLS=OFF -DWANT_DOCS=OFF -DWANT_ALLEGROGL=OFF \
 	-DWANT_LOADPNG=OFF -DWANT_LOGG=OFF -DWANT_JPGALLEG=OFF \
-	-DCMAKE_C_FLAGS="-w -ffile-prefix-map=$out/src=allegro" >/dev/null
-cmake --build "$out/build" -j "$(nproc)" >/dev/null
-cmake --install "$out/build" >/dev/null
+	-DCMAKE_C_FLAGS="-w -ffile-prefix-map=$out/src=allegro"
+logged cmake --build "$out/build" -j "$(nproc)"
+logged cmake --install "$out/build"
 mkdir -p "$out/prefix/share/doc"
 cp "$out/src/docs/txt/license.txt" "$out/prefix/share/doc/allegro-license.txt"
 echo "$stamp" >"$out/stamp"

@@ -7,6 +7,21 @@ if(NOT EXISTS "${ALLEGRO_PREFIX}/lib/liballeg.a")
   message(FATAL_ERROR "No Allegro library for Windows in ${ALLEGRO_PREFIX}: "
     "run windows/build-library.sh ${PROJECT_BINARY_DIR} first (./build.sh windows does).")
 endif()
+# The library is built again, before dotfall.exe links with it, whenever
+# its patches, its toolchain or its build script change: build-library.sh
+# keeps a build made from the same ones, and the exe relinks with a new one.
+if(ALLEGRO_PREFIX STREQUAL "${PROJECT_BINARY_DIR}/allegro/prefix")
+  file(GLOB allegro_patches CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/windows/patches/*.patch)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/allegro/stamp
+    COMMAND sh ${PROJECT_SOURCE_DIR}/windows/build-library.sh ${PROJECT_BINARY_DIR}
+    COMMAND ${CMAKE_COMMAND} -E touch ${PROJECT_BINARY_DIR}/allegro/stamp
+    DEPENDS ${allegro_patches} ${PROJECT_SOURCE_DIR}/windows/toolchain-mingw64.cmake
+      ${PROJECT_SOURCE_DIR}/windows/build-library.sh
+    BYPRODUCTS ${ALLEGRO_PREFIX}/lib/liballeg.a
+    COMMENT "The Allegro library for Windows, for changed patches"
+    VERBATIM)
+  add_custom_target(allegro_library DEPENDS ${PROJECT_BINARY_DIR}/allegro/stamp)
+endif()
 add_library(allegro STATIC IMPORTED)
 set_target_properties(allegro PROPERTIES
   IMPORTED_LOCATION "${ALLEGRO_PREFIX}/lib/liballeg.a"
@@ -27,6 +42,9 @@ function(windows_text name text)
 endfunction()
 
 function(dotfall_windows_program target)
+  if(TARGET allegro_library)
+    add_dependencies(${target} allegro_library)
+  endif()
   # A GUI program (END_OF_MAIN supplies WinMain) with the library and the
   # compiler's runtime linked in, so that it needs only Windows' own DLLs;
   # no link time in its header, so the same source gives the same file.
