@@ -1,6 +1,7 @@
 // The built program, run for real: its own X server (Xvfb), real key and
 // pointer events (XTest), and the picture read back from its window.
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -175,6 +176,44 @@ TEST_F(Dotfall, PointerAndCloseButtonDoNotEndTheRunButAKeyDoes)
 	press_key(x.dpy, w, XK_Shift_L);
 	pause_ms(500);
 	EXPECT_TRUE(r.running()) << "a modifier alone ended the run";
+
+#ifdef DOTFALL_WINE
+	// Nor does Alt+F4, Alt held as a hand holds it: the library makes it a
+	// request to close, which the run ignores as it does the close button.
+	const KeyCode alt = XKeysymToKeycode(x.dpy, XK_Alt_L);
+	XTestFakeKeyEvent(x.dpy, alt, True, 0);
+	XSync(x.dpy, False);
+	pause_ms(300);
+	press_key(x.dpy, w, XK_F4);
+	pause_ms(300);
+	XTestFakeKeyEvent(x.dpy, alt, False, 0);
+	XSync(x.dpy, False);
+	pause_ms(500);
+	EXPECT_TRUE(r.running()) << "Alt+F4 ended the run";
+#else
+	// Nor does a dead key, which waits for the key it accents: a spare
+	// keycode given one, as a German or French layout has.
+	int lo, hi, per;
+	XDisplayKeycodes(x.dpy, &lo, &hi);
+	KeySym *map = XGetKeyboardMapping(x.dpy, lo, hi - lo + 1, &per);
+	int spare = 0;
+	for (int c = hi; c >= lo && !spare; c--)
+		if (std::all_of(map + (c - lo) * per, map + (c - lo + 1) * per, [](KeySym k) { return k == NoSymbol; }))
+			spare = c;
+	XFree(map);
+	ASSERT_NE(spare, 0) << "no spare keycode";
+	KeySym dead[2] = { XK_dead_circumflex, XK_dead_circumflex };
+	XChangeKeyboardMapping(x.dpy, spare, 2, dead, 1);
+	XSync(x.dpy, False);
+	pause_ms(200);
+	XTestFakeKeyEvent(x.dpy, spare, True, 0);
+	XSync(x.dpy, False);
+	pause_ms(20);
+	XTestFakeKeyEvent(x.dpy, spare, False, 0);
+	XSync(x.dpy, False);
+	pause_ms(500);
+	EXPECT_TRUE(r.running()) << "a dead key alone ended the run";
+#endif
 
 	press_key(x.dpy, w, XK_a);
 	EXPECT_EQ(r.exit_status(10), 0) << still_shown(r, SMALL_W, SMALL_H);
@@ -526,6 +565,131 @@ TEST_P(Wayland, FailureMessageIsShownAndReturnEndsTheRun)
 INSTANTIATE_TEST_SUITE_P(, Wayland, ::testing::Values(wm::sway, wm::mutter), wm_test_name);
 #endif
 
+#ifdef DOTFALL_WINE
+// Tests that set the Wine prefix's own settings, each all of them, in a
+// prefix of their own: the screen's DPI (LogPixels), and Wine's virtual
+// desktop, one X window that holds all of Wine's and changes its size as a
+// display mode switch does on Windows.
+struct WineSettings : Dotfall {
+	bool set(const char *key, const char *name, const char *type, const std::string &value)
+	{
+		return wine_registry(WINE_SETTINGS_PREFIX, { "add", key, "/v", name, "/t", type, "/d", value, "/f" });
+	}
+	void settings(int dpi, bool virtual_desktop)
+	{
+		const char *explorer = "HKCU\\Software\\Wine\\Explorer";
+		ASSERT_TRUE(set("HKCU\\Control Panel\\Desktop", "LogPixels", "REG_DWORD", std::to_string(dpi)));
+		ASSERT_TRUE(set("HKCU\\Software\\Wine\\Explorer\\Desktops", "Default", "REG_SZ", "1024x768"));
+		if (virtual_desktop)
+			ASSERT_TRUE(set(explorer, "Desktop", "REG_SZ", "Default"));
+		else   // absent: there is no value that means none
+			wine_registry(WINE_SETTINGS_PREFIX, { "delete", explorer, "/v", "Desktop", "/f" });
+	}
+	std::vector<std::string> wine_env(std::vector<std::string> more = {})
+	{
+		more.push_back("WINEPREFIX=" WINE_SETTINGS_PREFIX);
+		return env(more);
+	}
+
+	// The virtual desktop's window, and its size: the biggest of Wine's
+	// desktop windows (the others are 1x1).
+	Window desktop(int *width = nullptr, int *height = nullptr)
+	{
+		Window root, parent, *kids = nullptr, found = 0;
+		unsigned n = 0;
+		int best = 0;
+		XQueryTree(x.dpy, DefaultRootWindow(x.dpy), &root, &parent, &kids, &n);
+		for (unsigned i = 0; i < n; i++) {
+			XWindowAttributes a;
+			XClassHint hint;
+			if (!XGetWindowAttributes(x.dpy, kids[i], &a) || a.map_state != IsViewable ||
+			    !XGetClassHint(x.dpy, kids[i], &hint))
+				continue;
+			if (strcmp(hint.res_class, "explorer.exe") == 0 && a.width * a.height > best) {
+				best = a.width * a.height, found = kids[i];
+				if (width)
+					*width = a.width, *height = a.height;
+			}
+			XFree(hint.res_name);
+			XFree(hint.res_class);
+		}
+		if (kids)
+			XFree(kids);
+		return found;
+	}
+	bool desktop_is(int width, int height, double seconds = 10)
+	{
+		return wait_for(seconds, [&] {
+			int w = 0, h = 0;
+			return desktop(&w, &h) && w == width && h == height;
+		});
+	}
+	std::string desktop_size()
+	{
+		int w = 0, h = 0;
+		return desktop(&w, &h) ? std::to_string(w) + "x" + std::to_string(h) : "no desktop";
+	}
+};
+
+// The window is sized by its frame as Windows gives it, whatever the DPI:
+// at 100, 150 and 200 %, a 640x480 and an 800x600 window open and show the
+// figure at exactly that size.
+TEST_F(WineSettings, WindowOpensExactAtEveryDpi)
+{
+	for (int dpi : { 96, 144, 192 }) {
+		settings(dpi, false);
+		for (int size : { 640, 800 }) {
+			const int w = size, h = size * 3 / 4;
+			SCOPED_TRACE(std::to_string(dpi) + " dpi, " + std::to_string(w) + "x" + std::to_string(h));
+			settings_file(dir, screen_settings(0, w, h));
+			const figure f = chaos_figure(w, h, { { w / 2, 0 }, { 0, h }, { w, h } });
+			run r(dir, wine_env());
+			Window top = wait_window(x.dpy, 0, 0, "dotfall.exe");
+			ASSERT_NE(top, 0u) << "no window: " << r.output << (r.running() ? " running " : " ended ") << r.status << "\n" << r.threads();
+			XWindowAttributes a = {};
+			XGetWindowAttributes(x.dpy, top, &a);
+			EXPECT_TRUE(a.width > w && a.height > h) << "a " << a.width << "x" << a.height << " window: the message box?";
+			expect_drawn([&] { return grab(x.dpy, top, w, h); }, w, 0, 0, f, w, h, WHITE, BLACK);
+			press_key(x.dpy, top, XK_space);
+			EXPECT_EQ(r.exit_status(10), 0) << still_shown(r, w, h);
+			EXPECT_EQ(r.output, "");
+		}
+	}
+}
+
+// Full screen switches the desktop to 640x480; the desktop's size comes
+// back after a key, after a shut-down that hung and was ended by the
+// watchdog, and after Ctrl+Alt+End.
+TEST_F(WineSettings, FullScreenPutsTheModeBackOnEveryWayOut)
+{
+	settings(96, true);
+	// The library's own way out, Ctrl+Alt+End, is a key here like any other.
+	for (int way : { 0, 1, 2 }) {
+		const bool hang = way == 1, three_keys = way == 2;
+		SCOPED_TRACE(hang ? "the shut-down hung" : three_keys ? "Ctrl+Alt+End" : "a key");
+		// Keeps the desktop up once dotfall has gone (the end of a run
+		// ends Wine's server, and so this too).
+		run holder(dir, wine_env(), 0, "notepad.exe");
+		ASSERT_TRUE(desktop_is(1024, 768, START_SECONDS)) << "the virtual desktop: " << desktop_size();
+		run r(dir, wine_env({ hang ? "DOTFALL_TEST_HANG_EXIT=1" : "DOTFALL_TEST_HANG_EXIT" }));
+		ASSERT_TRUE(desktop_is(640, 480, START_SECONDS)) << "no mode switch: " << desktop_size();
+		pause_ms(500);
+		const KeySym held[] = { XK_Control_L, XK_Alt_L };
+		for (KeySym k : held)
+			if (three_keys)
+				XTestFakeKeyEvent(x.dpy, XKeysymToKeycode(x.dpy, k), True, 0);
+		press_key(x.dpy, desktop(), three_keys ? XK_End : XK_space);
+		for (KeySym k : held)
+			if (three_keys)
+				XTestFakeKeyEvent(x.dpy, XKeysymToKeycode(x.dpy, k), False, 0);
+		XSync(x.dpy, False);
+		EXPECT_EQ(r.exit_status(15), 0) << still_shown(r, 640, 480);
+		EXPECT_EQ(trimmed(r.output), hang ? "dotfall: the display's shut-down hung; ended anyway" : "");
+		EXPECT_TRUE(desktop_is(1024, 768)) << "the desktop stayed " << desktop_size();
+	}
+}
+#endif
+
 // A desktop as a user has one: openbox on the screen and, under Wine, a
 // prefix with Wine's own window settings. The parameter is full screen (at
 // 640x480, so the screen is that size: Xvfb offers no other mode) or the
@@ -668,8 +832,12 @@ TEST_P(DesktopWindow, DrawingGoesOnWithAnotherWindowInFront)
 	EXPECT_TRUE(wait_for(DRAW_SECONDS, [&] { return lit(w, from) > before + 100; }))
 		<< "lit below the other window: " << before << ", then " << lit(w, from);
 
+	// The key a user presses once the display is back in front: before the
+	// window manager has given it the focus again, a key goes to no window
+	// Wine counts as active, and is lost as it would be on any desktop.
 	XDestroyWindow(x.dpy, front);
 	XSync(x.dpy, False);
+	ASSERT_TRUE(wait_for(10, [&] { return focused_top_level() == ours; })) << "the focus did not come back";
 	press_key(x.dpy, w, XK_space);
 	EXPECT_EQ(r.exit_status(10), 0) << still_shown(r, width, height);
 }

@@ -96,6 +96,11 @@ struct run {
 	std::string threads();
 };
 
+// Runs `wine reg` with these arguments (add KEY /v NAME /d VALUE /f, ...)
+// in a Wine prefix, and waits until the change is saved; false if reg
+// failed.
+bool wine_registry(const std::string &prefix, const std::vector<std::string> &args);
+
 // A headless Wayland compositor with its XWayland, for one test, run by
 // `user` when nonzero (sway will not run as root) with a runtime folder of
 // its own and a 1280x800 output: sway, with keys typed by wtype and the

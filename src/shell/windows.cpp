@@ -4,15 +4,21 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <allegro.h>
 #include <winalleg.h>
 
 #include "settings/settings.h"
 #include "shell/platform.h"
 
+/* The library's Windows keyboard aborts the process on Ctrl+Alt+End: no
+ * shut-down, so a full screen's display mode stays switched, and status 3.
+ * Off, those are keys like any other, and end the run as a key does. */
 int platform_start(void)
 {
-	return install_allegro(SYSTEM_AUTODETECT, &errno, atexit);
+	int status = install_allegro(SYSTEM_AUTODETECT, &errno, atexit);
+	three_finger_flag = FALSE;
+	return status;
 }
 
 int display_driver(const settings *s)
@@ -56,21 +62,40 @@ bool display_shown(void)
  * for good: the display gone, the process left running. The one such wait
  * we found is mended in the library itself (windows/patches/); for any other
  * the run is over by then, so past EXIT_GRACE_MS the process ends anyway,
- * with the run's status, and says so. */
+ * with the run's status, and says so. A full screen's display mode would
+ * then stay switched (Windows puts it back only when the library does), so
+ * it is put back first. */
 #define EXIT_GRACE_MS 3000
 
-static DWORD WINAPI end_anyway(LPVOID status)
+/* Set to 1 in the environment, the shut-down hangs for good after the
+ * watchdog starts: the tests' one way to reach its end with the mode still
+ * switched. Nobody sets it by chance. */
+#define HANG_EXIT_VARIABLE "DOTFALL_TEST_HANG_EXIT"
+
+/* What the watchdog needs: both fit in the thread's one argument. */
+#define END_STATUS(arg) ((UINT)((uintptr_t)(arg) >> 1))
+#define END_FULLSCREEN(arg) ((uintptr_t)(arg) & 1)
+
+static DWORD WINAPI end_anyway(LPVOID arg)
 {
 	Sleep(EXIT_GRACE_MS);
+	if (END_FULLSCREEN(arg))
+		ChangeDisplaySettings(NULL, 0);
 	fputs("dotfall: the display's shut-down hung; ended anyway\n", stderr);
 	fflush(stderr);
-	TerminateProcess(GetCurrentProcess(), (UINT)(uintptr_t)status);
+	TerminateProcess(GetCurrentProcess(), END_STATUS(arg));
 	return 0;
 }
 
 void platform_end(int status)
 {
-	HANDLE watchdog = CreateThread(NULL, 0, end_anyway, (LPVOID)(uintptr_t)status, 0, NULL);
-	if (watchdog)
-		CloseHandle(watchdog);
+	bool fullscreen = gfx_driver && !is_windowed_mode();
+	uintptr_t arg = (uintptr_t)status << 1 | (fullscreen ? 1 : 0);
+	HANDLE watchdog = CreateThread(NULL, 0, end_anyway, (LPVOID)arg, 0, NULL);
+	if (!watchdog)
+		return;
+	CloseHandle(watchdog);
+	const char *hang = getenv(HANG_EXIT_VARIABLE);
+	if (hang && strcmp(hang, "1") == 0)
+		Sleep(INFINITE);
 }
