@@ -42,9 +42,6 @@ function(windows_text name text)
 endfunction()
 
 function(dotfall_windows_program target)
-  if(TARGET allegro_library)
-    add_dependencies(${target} allegro_library)
-  endif()
   # A GUI program (END_OF_MAIN supplies WinMain) with the library and the
   # compiler's runtime linked in, so that it needs only Windows' own DLLs;
   # no link time in its header, so the same source gives the same file.

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <allegro.h>
 #include <winalleg.h>
 
@@ -67,11 +66,6 @@ bool display_shown(void)
  * it is put back first. */
 #define EXIT_GRACE_MS 3000
 
-/* Set to 1 in the environment, the shut-down hangs for good after the
- * watchdog starts: the tests' one way to reach its end with the mode still
- * switched. Nobody sets it by chance. */
-#define HANG_EXIT_VARIABLE "DOTFALL_TEST_HANG_EXIT"
-
 /* What the watchdog needs: both fit in the thread's one argument. */
 #define END_STATUS(arg) ((UINT)((uintptr_t)(arg) >> 1))
 #define END_FULLSCREEN(arg) ((uintptr_t)(arg) & 1)
@@ -95,7 +89,10 @@ void platform_end(int status)
 	if (!watchdog)
 		return;
 	CloseHandle(watchdog);
-	const char *hang = getenv(HANG_EXIT_VARIABLE);
-	if (hang && strcmp(hang, "1") == 0)
-		Sleep(INFINITE);
+#ifdef DOTFALL_HANG_EXIT
+	/* The tests' build of the program (dotfall-hang.exe, never shipped):
+	 * a shut-down that hangs for good, for the watchdog to end with the mode
+	 * still switched. */
+	Sleep(INFINITE);
+#endif
 }
