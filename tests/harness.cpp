@@ -466,13 +466,16 @@ XRectangle geometry(Display *dpy, Window w)
 	return { (short)x, (short)y, (unsigned short)a.width, (unsigned short)a.height };
 }
 
-std::vector<XRectangle> monitors(Display *dpy)
+std::vector<XRectangle> monitors(Display *dpy, int *primary)
 {
 	std::vector<XRectangle> found;
 	int n = 0;
 	XRRMonitorInfo *m = XRRGetMonitors(dpy, DefaultRootWindow(dpy), True, &n);
-	for (int i = 0; i < n; i++)
+	for (int i = 0; i < n; i++) {
 		found.push_back({ (short)m[i].x, (short)m[i].y, (unsigned short)m[i].width, (unsigned short)m[i].height });
+		if (primary && m[i].primary)
+			*primary = i;
+	}
 	if (m)
 		XRRFreeMonitors(m);
 	return found;
@@ -480,15 +483,9 @@ std::vector<XRectangle> monitors(Display *dpy)
 
 XRectangle primary_monitor(Display *dpy)
 {
-	XRectangle primary = {};
-	int n = 0;
-	XRRMonitorInfo *m = XRRGetMonitors(dpy, DefaultRootWindow(dpy), True, &n);
-	for (int i = 0; i < n; i++)
-		if (m[i].primary)
-			primary = { (short)m[i].x, (short)m[i].y, (unsigned short)m[i].width, (unsigned short)m[i].height };
-	if (m)
-		XRRFreeMonitors(m);
-	return primary;
+	int primary = -1;
+	const std::vector<XRectangle> all = monitors(dpy, &primary);
+	return primary >= 0 ? all[primary] : XRectangle{};
 }
 
 std::string video_mode(Display *dpy)

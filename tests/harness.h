@@ -147,8 +147,9 @@ Window any_window(Display *dpy);
 // A window's place and size on the root window.
 XRectangle geometry(Display *dpy, Window w);
 
-// The screen's monitors (RandR 1.5), in RandR's order, and the primary one.
-std::vector<XRectangle> monitors(Display *dpy);
+// The screen's monitors (RandR 1.5), in RandR's order, the primary one's
+// index in *primary; and the primary one itself (empty without one).
+std::vector<XRectangle> monitors(Display *dpy, int *primary = nullptr);
 XRectangle primary_monitor(Display *dpy);
 // The video mode VidMode reports: "WxH" and its dot clock; "" without VidMode.
 std::string video_mode(Display *dpy);
