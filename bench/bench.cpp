@@ -160,8 +160,7 @@ struct bench_display {
 
 	void settings(int width, int height, bool fullscreen)
 	{
-		settings_file(dir, "[screen]\nfullscreen = " + std::to_string(fullscreen) + "\nscreenw = " +
-		                           std::to_string(width) + "\nscreenh = " + std::to_string(height) + "\n");
+		settings_file(dir, screen_settings(fullscreen, width, height));
 	}
 
 	Window wait_shown(run &r, int width, int height)

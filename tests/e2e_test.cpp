@@ -84,12 +84,6 @@ const uint32_t WHITE = 0xffffff, BLACK = 0;
 // needs.
 const int SMALL_W = 320, SMALL_H = 241, WIDE_W = 300, WIDE_H = 200;
 
-std::string screen_settings(int fullscreen, int width, int height)
-{
-	return "[screen]\nfullscreen = " + std::to_string(fullscreen) + "\nscreenw = " + std::to_string(width) +
-	       "\nscreenh = " + std::to_string(height) + "\n";
-}
-
 // Wine cannot change the mode of an Xvfb screen (its RandR offers the one
 // mode it started with), so its full screen works only at the screen's own
 // size: the default display gets a screen of that size there.

@@ -626,6 +626,12 @@ void OnXvfb::SetUp()
 
 void OnXvfb::TearDown() { fs::remove_all(dir); }
 
+std::string screen_settings(int fullscreen, int width, int height)
+{
+	return "[screen]\nfullscreen = " + std::to_string(fullscreen) + "\nscreenw = " + std::to_string(width) +
+	       "\nscreenh = " + std::to_string(height) + "\n";
+}
+
 void settings_file(const fs::path &dir, const std::string &text)
 {
 	std::ofstream(dir / "dotfall.ini", std::ios::binary) << text;

@@ -206,6 +206,8 @@ std::string trimmed(const std::string &output);
 
 // Writes dotfall.ini into the folder, byte for byte.
 void settings_file(const fs::path &dir, const std::string &text);
+// The [screen] section of a settings file for these values.
+std::string screen_settings(int fullscreen, int width, int height);
 
 // A folder's files with their sizes, times and bytes.
 struct folder_state {
