@@ -95,6 +95,8 @@ int main(void)
 	 * the run here, before any step. */
 	bool hold = hold_screen();
 	while (!keypressed() && !end_signal() && display_shown()) {
+		if (picture_lost())
+			clear_bitmap(screen);
 		if (hold)
 			acquire_screen();
 		auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(BATCH_MS);

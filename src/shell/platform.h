@@ -29,6 +29,10 @@ int end_signal(void);
  * destroyed its window, which ends the run with status 1. */
 bool display_shown(void);
 
+/* Whether the picture on the display was lost since this was last asked
+ * (a full screen switched away and back), to be cleared and drawn again. */
+bool picture_lost(void);
+
 /* Just before the library is shut down at the end of the run, which is to
  * end with this status. */
 void platform_end(int status);

@@ -25,14 +25,27 @@ int display_driver(const settings *s)
 	return s->fullscreen ? GFX_DIRECTX_ACCEL : GFX_DIRECTX_WIN;
 }
 
+/* Set in the library's window thread as a full screen comes back to the
+ * front; that thread must not draw while the run holds the screen. */
+static volatile int switched_in;
+
+static void note_switch_in(void)
+{
+	switched_in = 1;
+}
+
 /* The library's default pauses drawing whenever the display is not in
  * front, and a full screen paused so stays frozen where no key reaches it.
  * Draw on in the background instead, as on X11; full screen only offers
- * that with its picture forgotten (BACKAMNESIA), which is fine: the figure
- * draws itself again. */
+ * that with its picture forgotten (BACKAMNESIA): back in front its surface
+ * holds whatever was shown last, the window switched to among it, and the
+ * figure drew itself again over another program's picture. It is cleared
+ * first (picture_lost). The callback goes after the mode, which drops it. */
 void display_set(const settings *s, int)
 {
 	set_display_switch_mode(s->fullscreen ? SWITCH_BACKAMNESIA : SWITCH_BACKGROUND);
+	if (s->fullscreen)
+		set_display_switch_callback(SWITCH_IN, note_switch_in);
 }
 
 /* With DirectX each pixel would otherwise lock the surface on its own and,
@@ -53,6 +66,14 @@ int end_signal(void)
 /* On Windows the display's window is the library's to look after. */
 bool display_shown(void)
 {
+	return true;
+}
+
+bool picture_lost(void)
+{
+	if (!switched_in)
+		return false;
+	switched_in = 0;
 	return true;
 }
 

@@ -364,6 +364,13 @@ bool display_shown(void)
 	return !window_lost;
 }
 
+/* The X server keeps the display's picture, or asks the library to draw it
+ * again, which it does itself. */
+bool picture_lost(void)
+{
+	return false;
+}
+
 /* The library lets go of the pointer only in its shut-down, and a pointer
  * confined to the display cannot be put back: let go of it here. */
 void platform_end(int)
