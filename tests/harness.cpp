@@ -395,12 +395,20 @@ static bool has_class(Display *dpy, Window w, const char *name)
 	return same;
 }
 
+// Whether a window shows anything. Wine maps an input-only window over the
+// area it confines the pointer to (a full screen's, the whole screen), which
+// has a display's size but no picture.
+static bool shown(Display *dpy, Window w, XWindowAttributes *a)
+{
+	return XGetWindowAttributes(dpy, w, a) && a->map_state == IsViewable && a->c_class == InputOutput;
+}
+
 Window find_window(Display *dpy, Window under, int width, int height, const char *cls)
 {
 	const bool at_root = under == DefaultRootWindow(dpy);
 	for (Window kid : children(dpy, under)) {
 		XWindowAttributes a;
-		if (!XGetWindowAttributes(dpy, kid, &a) || a.map_state != IsViewable)
+		if (!shown(dpy, kid, &a))
 			continue;
 		if (cls) {   // inside a window manager's frame, or not
 			if (Window found = has_class(dpy, kid, cls) ? kid : find_window(dpy, kid, 0, 0, cls))
@@ -427,7 +435,7 @@ Window any_window(Display *dpy)
 {
 	for (Window kid : children(dpy, DefaultRootWindow(dpy))) {
 		XWindowAttributes a;
-		if (XGetWindowAttributes(dpy, kid, &a) && a.map_state == IsViewable)
+		if (shown(dpy, kid, &a))
 			return kid;
 	}
 	return 0;
@@ -446,7 +454,7 @@ std::string window_tree(Display *dpy, Window under, int depth)
 		const bool named = XGetClassHint(dpy, kid, &hint);
 		text += "\n" + std::string(depth * 2, ' ') + (named ? hint.res_class : "-") + " " +
 		        std::to_string(a.width) + "x" + std::to_string(a.height) +
-		        (a.map_state == IsViewable ? "" : " unmapped");
+		        (a.map_state == IsViewable ? "" : " unmapped") + (a.c_class == InputOnly ? " input only" : "");
 		if (named) {
 			XFree(hint.res_name);
 			XFree(hint.res_class);
