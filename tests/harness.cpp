@@ -2,6 +2,7 @@
 #include "harness.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -118,6 +119,39 @@ void xserver::start(std::vector<std::string> argv)
 	XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
 }
 
+// Forks a child that leads a process group of its own, for a server or
+// window manager and everything it starts. This process becomes their
+// subreaper, so that what they leave behind (xfwm4's settings daemon, which
+// D-Bus starts detached) is still its to wait for.
+static pid_t fork_group()
+{
+	prctl(PR_SET_CHILD_SUBREAPER, 1);
+	const pid_t pid = fork();
+	if (pid >= 0)
+		setpgid(pid == 0 ? 0 : pid, 0);
+	return pid;
+}
+
+// Ends the group and waits for all of it, for what its processes write on
+// their way out goes into the test's folder, removed next (xfwm4's settings
+// daemon saves its settings there): a group still there after the start-up
+// time is killed.
+static void end_group(pid_t leader, int sig)
+{
+	kill(-leader, sig);
+	const bool ended = wait_for(START_SECONDS, [&] {
+		pid_t p;
+		while ((p = waitpid(-leader, nullptr, WNOHANG)) > 0)
+			;
+		return p < 0;
+	});
+	if (!ended) {
+		kill(-leader, SIGKILL);
+		while (waitpid(-leader, nullptr, 0) > 0 || errno == EINTR)
+			;
+	}
+}
+
 // Starts the window manager, in a process group of its own (xfwm4 comes with
 // a D-Bus session and its settings daemon), and waits until it is ready:
 // openbox names itself on the root window before it has read its settings
@@ -127,9 +161,8 @@ void xserver::start(std::vector<std::string> argv)
 // harness's own.
 void xserver::manage(const std::string &window_manager)
 {
-	wm_pid = fork();
+	wm_pid = fork_group();
 	if (wm_pid == 0) {
-		setpgid(0, 0);
 		prctl(PR_SET_PDEATHSIG, SIGTERM);
 		int null = open("/dev/null", O_WRONLY);
 		dup2(null, 1);
@@ -146,7 +179,6 @@ void xserver::manage(const std::string &window_manager)
 		execlp("openbox", "openbox", "--sm-disable", (char *)nullptr);
 		_exit(127);
 	}
-	setpgid(wm_pid, wm_pid);
 	Window probe = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 1, 1, 0, 0, 0);
 	wm_ready = wait_for(START_SECONDS, [&] {
 		XMapWindow(dpy, probe);
@@ -192,18 +224,17 @@ xserver::xserver(int count, const std::string &window_manager, bool remote)
 
 xserver::~xserver()
 {
-	if (wm_pid > 0) {
-		kill(-wm_pid, SIGTERM);
-		waitpid(wm_pid, nullptr, 0);
-	}
+	if (wm_pid > 0)
+		end_group(wm_pid, SIGTERM);
 	if (dpy)
 		XCloseDisplay(dpy);
 	if (pid > 0) {
 		kill(pid, SIGTERM);
 		waitpid(pid, nullptr, 0);
 	}
+	std::error_code ignored;   // a folder left in /tmp is no reason to end the tests
 	if (!files.empty())
-		fs::remove_all(files);
+		fs::remove_all(files, ignored);
 }
 
 run::run(const fs::path &dir, const std::vector<std::string> &env, uid_t user,
@@ -723,9 +754,8 @@ compositor::compositor(wm k, uid_t u) : kind(k), user(u)
 		                                  << OUTPUT_HEIGHT << "\nexec sh -c 'echo $WAYLAND_DISPLAY $DISPLAY >"
 		                                  << names.string() << ".new && mv " << names.string() << ".new "
 		                                  << names.string() << "'\n";
-	pid = fork();
+	pid = fork_group();
 	if (pid == 0) {
-		setpgid(0, 0);
 		int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
 		dup2(fd, 1);
 		dup2(fd, 2);
@@ -750,7 +780,6 @@ compositor::compositor(wm k, uid_t u) : kind(k), user(u)
 		}
 		_exit(127);
 	}
-	setpgid(pid, pid);
 
 	// sway writes its names down; mutter logs them, and its X authority
 	// file is the one in the runtime folder.
@@ -822,8 +851,9 @@ compositor::~compositor()
 	if (keyboard_pid > 0)
 		waitpid(keyboard_pid, nullptr, 0);
 	kill_now();
+	std::error_code ignored;
 	if (!runtime.empty())
-		fs::remove_all(runtime);
+		fs::remove_all(runtime, ignored);
 }
 
 void compositor::kill_now()
@@ -833,8 +863,7 @@ void compositor::kill_now()
 		dpy = nullptr;
 	}
 	if (pid > 0) {
-		kill(-pid, SIGKILL);
-		waitpid(pid, nullptr, 0);
+		end_group(pid, SIGKILL);
 		pid = -1;
 	}
 }
