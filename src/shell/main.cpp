@@ -91,10 +91,15 @@ int main(void)
 
 	/* The steps draw in batches (BATCH_MS): the key, the signal and the
 	 * display's loss are looked at between them, as input calls are not
-	 * allowed while the screen is held. A signal taken during start-up ends
-	 * the run here, before any step. */
+	 * allowed while the screen is held, and none draws while it would not be
+	 * shown. A signal taken during start-up ends the run here, before any
+	 * step. */
 	bool hold = hold_screen();
 	while (!keypressed() && !end_signal() && display_shown()) {
+		if (!picture_shown()) {
+			rest(BATCH_MS);
+			continue;
+		}
 		if (picture_lost())
 			clear_bitmap(screen);
 		if (hold)

@@ -29,6 +29,10 @@ int end_signal(void);
  * destroyed its window, which ends the run with status 1. */
 bool display_shown(void);
 
+/* Whether what is drawn now is shown: not while a full screen is switched
+ * away on Windows, where the run only waits for the key. */
+bool picture_shown(void);
+
 /* Whether the picture on the display was lost since this was last asked
  * (a full screen switched away and back), to be cleared and drawn again. */
 bool picture_lost(void);

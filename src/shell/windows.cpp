@@ -25,27 +25,38 @@ int display_driver(const settings *s)
 	return s->fullscreen ? GFX_DIRECTX_ACCEL : GFX_DIRECTX_WIN;
 }
 
-/* Set in the library's window thread as a full screen comes back to the
- * front; that thread must not draw while the run holds the screen. */
-static volatile int switched_in;
+/* Set in the library's window thread as a full screen goes behind another
+ * program and comes back to the front; that thread must not draw while the
+ * run holds the screen. */
+static volatile int switched_out, switched_in;
+
+static void note_switch_out(void)
+{
+	switched_out = 1;
+}
 
 static void note_switch_in(void)
 {
+	switched_out = 0;
 	switched_in = 1;
 }
 
 /* The library's default pauses drawing whenever the display is not in
  * front, and a full screen paused so stays frozen where no key reaches it.
- * Draw on in the background instead, as on X11; full screen only offers
- * that with its picture forgotten (BACKAMNESIA): back in front its surface
- * holds whatever was shown last, the window switched to among it, and the
- * figure drew itself again over another program's picture. It is cleared
- * first (picture_lost). The callback goes after the mode, which drops it. */
+ * Run on in the background instead, as on X11; full screen only offers
+ * that with its picture forgotten (BACKAMNESIA). Away, a full screen draws
+ * nothing (picture_shown): Windows loses what it would draw, and Wine fills
+ * the surface with the program switched to at each lock, which showed for
+ * a second on the way back. Back in front its surface may hold anything,
+ * so it is cleared first (picture_lost). The callbacks go after the mode,
+ * which drops them. */
 void display_set(const settings *s, int)
 {
 	set_display_switch_mode(s->fullscreen ? SWITCH_BACKAMNESIA : SWITCH_BACKGROUND);
-	if (s->fullscreen)
+	if (s->fullscreen) {
+		set_display_switch_callback(SWITCH_OUT, note_switch_out);
 		set_display_switch_callback(SWITCH_IN, note_switch_in);
+	}
 }
 
 /* With DirectX each pixel would otherwise lock the surface on its own and,
@@ -67,6 +78,11 @@ int end_signal(void)
 bool display_shown(void)
 {
 	return true;
+}
+
+bool picture_shown(void)
+{
+	return !switched_out;
 }
 
 bool picture_lost(void)

@@ -365,7 +365,12 @@ bool display_shown(void)
 }
 
 /* The X server keeps the display's picture, or asks the library to draw it
- * again, which it does itself. */
+ * again, which it does itself; a window behind others draws on. */
+bool picture_shown(void)
+{
+	return true;
+}
+
 bool picture_lost(void)
 {
 	return false;
