@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "bench.h"
-#include "harness.h"
+#include "desktop.h"
 #include <X11/extensions/XTest.h>
 
 namespace {
@@ -127,7 +127,7 @@ double when_drawn(Display *dpy, run &r, Window w, double deadline)
 	const figure &f = default_figure();
 	const long wanted = std::count(f.recurrent.begin(), f.recurrent.end(), true);
 	while (r.running() && now() < deadline) {
-		std::vector<uint32_t> px = grab(dpy, w, W, H);
+		std::vector<uint32_t> px = grab(dpy, w, inside_frame(dpy, w, W, H));
 		long drawn = 0;
 		for (size_t i = 0; i < px.size(); i++)
 			drawn += px[i] == 0xffffff && f.recurrent[i];
@@ -148,15 +148,8 @@ double until_gone(run &r, double since, double seconds)
 
 // One folder and one X server for all the runs on Xvfb.
 struct bench_display {
-	xserver x;
-	fs::path dir;
-
-	bench_display()
-	{
-		char tmpl[] = "/tmp/dotfall-bench-XXXXXX";
-		dir = mkdtemp(tmpl);
-	}
-	~bench_display() { fs::remove_all(dir); }
+	std::unique_ptr<desktop> x = start_desktop(*find_setup("Xvfb"));
+	fs::path dir = run_folder(*x);
 
 	void settings(int width, int height, bool fullscreen)
 	{
@@ -166,7 +159,7 @@ struct bench_display {
 	Window wait_shown(run &r, int width, int height)
 	{
 		Window w = 0;
-		while (r.running() && !(w = find_window(x.dpy, DefaultRootWindow(x.dpy), width, height)))
+		while (r.running() && !(w = find_window(x->dpy, DefaultRootWindow(x->dpy), width, height)))
 			pause_ms(1);
 		return w;
 	}
@@ -179,14 +172,13 @@ struct bench_display {
 		const fs::path steps = dir / "steps";
 		settings(W, H, fullscreen);
 		fs::remove(steps);
-		run r(dir, { "DISPLAY=" + x.name, "LD_PRELOAD=" COUNT_RAND, "DOTFALL_STEPS_FILE=" + steps.string() },
-		      0, program);
+		run r = x->start(dir, { "LD_PRELOAD=" COUNT_RAND, "DOTFALL_STEPS_FILE=" + steps.string() }, { program });
 		Window w = wait_shown(r, W, H);
 		if (!w)
 			return {};
 		pause_ms(int((warm_up + length) * 1000));
-		press_key(x.dpy, w, XK_space);
-		r.exit_status(10);
+		x->press(w, XK_space);
+		r.exit_status();
 		// A note every 65536 steps; the rate over the notes after the warm-up.
 		std::vector<double> notes, cpu;
 		std::ifstream in(steps);
@@ -215,75 +207,74 @@ struct bench_display {
 	{
 		settings(W, H, fullscreen);
 		const double start = now();
-		run r(dir, { "DISPLAY=" + x.name });
+		run r = x->start(dir);
 		Window w = wait_shown(r, W, H);
 		seen s;
-		const double drawn = w ? when_drawn(x.dpy, r, w, start + 60) : 0;
+		const double drawn = w ? when_drawn(x->dpy, r, w, start + 60) : 0;
 		if (!drawn)
 			return s;
 		s.drawn = drawn - start;
-		point_at(x.dpy, w, 0, 0);
-		const KeyCode space = XKeysymToKeycode(x.dpy, XK_space);
+		point_at(x->dpy, w, 0, 0);
+		const KeyCode space = XKeysymToKeycode(x->dpy, XK_space);
 		const double pressed = now();
-		XTestFakeKeyEvent(x.dpy, space, True, 0);
-		XFlush(x.dpy);
+		XTestFakeKeyEvent(x->dpy, space, True, 0);
+		XFlush(x->dpy);
 		s.stopped = until_gone(r, pressed, 10);
-		XTestFakeKeyEvent(x.dpy, space, False, 0);
-		XSync(x.dpy, False);
+		XTestFakeKeyEvent(x->dpy, space, False, 0);
+		XSync(x->dpy, False);
 		if (r.status != 0)
 			s.stopped = 0;
 		return s;
 	}
-
-#ifdef DOTFALL_EXE
-	// dotfall.exe under Wine, the default figure in a 640x480 window on
-	// `on`, or full screen, which Wine on Xvfb does only at the screen's own
-	// size. The clock starts with `wine`.
-	seen under_wine(xserver &on, bool fullscreen)
-	{
-		settings(W, H, fullscreen);
-		const double start = now();
-		run r(dir, { "DISPLAY=" + on.name, "WINEPREFIX=" WINE_PREFIX_DIR }, 0, DOTFALL_EXE);
-		Window w = 0;
-		while (r.running() && now() - start < 60 &&
-		       !(w = find_window(on.dpy, DefaultRootWindow(on.dpy), 0, 0, "dotfall.exe")))
-			pause_ms(1);
-		seen s;
-		const double drawn = w ? when_drawn(on.dpy, r, w, start + 60) : 0;
-		if (!drawn)
-			return s;
-		s.drawn = drawn - start;
-		press_key(on.dpy, w, XK_space);   // waits for Wine's focus: timed from the release
-		s.stopped = until_gone(r, now(), 10);
-		if (r.status != 0)
-			s.stopped = 0;
-		return s;
-	}
-#endif
 
 	// Peak resident memory of dotfall, in MiB, drawing in a window of this size.
 	double peak_mib(int width, int height, double length)
 	{
 		settings(width, height, false);
-		run r(dir, { "DISPLAY=" + x.name });
+		run r = x->start(dir);
 		Window w = wait_shown(r, width, height);
 		if (!w)
 			return 0;
 		pause_ms(int(length * 1000));
-		press_key(x.dpy, w, XK_space);
-		return r.exit_status(10) == 0 ? r.peak_kb / 1024.0 : 0;
+		x->press(w, XK_space);
+		return r.exit_status() == 0 ? r.peak_kb / 1024.0 : 0;
 	}
 };
 
-// dotfall full screen under headless sway, through its XWayland, from a copy
-// that the compositor's user can run, with the key typed through the
-// compositor (wtype). The key is timed from wtype's start, less the 100 ms
-// it waits after the Shift that a new virtual keyboard loses; a key that is
-// lost all the same is typed again, and the run is not timed.
-seen under_sway(compositor &c, const fs::path &program)
+// dotfall.exe under Wine, the default figure in a 640x480 window on a
+// 1024x768 screen, or full screen, which Wine on Xvfb does only at the
+// screen's own size. The clock starts with `wine`.
+seen under_wine(desktop &on)
 {
+	const fs::path dir = run_folder(on);
 	const double start = now();
-	run r(c.runtime, c.env(), c.user, program);
+	run r = on.start(dir);
+	Window w = 0;
+	while (r.running() && now() - start < 60 &&
+	       !(w = find_window(on.dpy, DefaultRootWindow(on.dpy), 0, 0, "dotfall.exe")))
+		pause_ms(1);
+	seen s;
+	const double drawn = w ? when_drawn(on.dpy, r, w, start + 60) : 0;
+	if (!drawn)
+		return s;
+	s.drawn = drawn - start;
+	on.press(w, XK_space);   // waits for Wine's focus: timed from the release
+	s.stopped = until_gone(r, now(), 10);
+	if (r.status != 0)
+		s.stopped = 0;
+	return s;
+}
+
+// dotfall full screen under headless sway, through its XWayland, with the
+// key typed through the compositor (wtype). The key is timed from wtype's
+// start, less the 100 ms it waits after the Shift that a new virtual
+// keyboard loses; a key that is lost all the same is typed again, and the
+// run is not timed.
+seen under_sway(desktop &c)
+{
+	const fs::path dir = run_folder(c);
+	const double start = now();
+	run r = c.start(dir);
 	Window w = 0;
 	while (r.running() && now() - start < 10 && !(w = find_window(c.dpy, DefaultRootWindow(c.dpy), W, H)))
 		pause_ms(1);
@@ -293,7 +284,7 @@ seen under_sway(compositor &c, const fs::path &program)
 		return s;
 	s.drawn = drawn - start;
 	const double typed = now();
-	std::thread typist([&] { c.type(XK_space); });
+	std::thread typist([&] { c.press(w, XK_space); });
 	s.stopped = until_gone(r, typed, 5);
 	typist.join();
 	if (s.stopped && r.status == 0)
@@ -301,7 +292,7 @@ seen under_sway(compositor &c, const fs::path &program)
 	else
 		s.stopped = 0;
 	for (int i = 0; i < 2 && r.running(); i++) {
-		c.type(XK_space);
+		c.press(w, XK_space);
 		r.exit_status(3);
 	}
 	return s;
@@ -364,8 +355,8 @@ int main(int argc, char **argv)
 	auto memory = run_memory_benchmarks(smoke);
 
 	bench_display d;
-	if (!d.x.dpy) {
-		std::fprintf(stderr, "dotfall_bench: Xvfb did not start\n");
+	if (!d.x->failure.empty()) {
+		std::fprintf(stderr, "dotfall_bench: %s\n", d.x->failure.c_str());
 		return 1;
 	}
 	// dotfall, the yardstick, and the yardstick again, each in a window [0]
@@ -398,35 +389,29 @@ int main(int argc, char **argv)
 	                       access("/usr/bin/Xwayland", X_OK) == 0;
 	std::vector<double> drawn_sway, stopped_sway;
 	if (have_sway) {
-		compositor c(wm::sway, geteuid() == 0 ? 65534 : 0);
-		if (!c.failure.empty()) {
-			std::fprintf(stderr, "dotfall_bench: %s\n", c.failure.c_str());
+		std::unique_ptr<desktop> c = start_desktop(*find_setup("sway"));
+		if (!c->failure.empty()) {
+			std::fprintf(stderr, "dotfall_bench: %s\n", c->failure.c_str());
 			return 1;
 		}
-		const fs::path program = c.runtime / "dotfall";
-		fs::copy_file(DOTFALL, program);
-		chmod(program.c_str(), 0755);
 		for (int i = 0; i < other_rounds; i++) {
-			seen s = under_sway(c, program);
+			seen s = under_sway(*c);
 			drawn_sway.push_back(s.drawn);
 			stopped_sway.push_back(s.stopped);
 		}
 	}
 
-#ifdef DOTFALL_EXE
-	const bool have_wine = true;
-	xserver screen640(W, H);
+	const setup *wine = find_setup("Wine");
+	const bool have_wine = wine != nullptr;
 	std::vector<double> drawn_wine[2], stopped_wine[2];
-	for (int i = 0; i < other_rounds; i++)
+	for (int i = 0; have_wine && i < other_rounds; i++)
 		for (int fullscreen = 0; fullscreen < 2; fullscreen++) {
-			seen s = d.under_wine(fullscreen ? screen640 : d.x, fullscreen);
+			std::unique_ptr<desktop> on = fullscreen ? start_desktop(*wine, W, H) : start_desktop(*wine);
+			settings_file(run_folder(*on), screen_settings(fullscreen, W, H));
+			seen s = on->failure.empty() ? under_wine(*on) : seen{};
 			drawn_wine[fullscreen].push_back(s.drawn);
 			stopped_wine[fullscreen].push_back(s.stopped);
 		}
-#else
-	const bool have_wine = false;
-	std::vector<double> drawn_wine[2], stopped_wine[2];
-#endif
 
 	// What a user sees.
 	std::printf("What a user sees: dotfall's default figure at 640x480, medians (lowest to highest)\n\n");

@@ -1,153 +1,138 @@
-// Faults of the surroundings rather than of the settings: no display, a
-// display or window that goes away, signals, and settings files that are
-// not plain files.
+// Faults of the surroundings rather than of the settings: a display or window
+// that goes away, signals, and settings files that are not plain files.
 #include <csignal>
 #include <cstring>
-#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "harness.h"
+#include "desktop.h"
 #include "settings/settings.h"
 
 namespace {
 
-struct Environment : OnXvfb {
-	// The run must come up with the defaults, a full-screen 640x480 display,
-	// end on a key, and leave the folder as it was.
-	void expect_default_run(uid_t user = 0, const std::string &program = DOTFALL)
-	{
-		const folder_state before = snapshot(dir);
-		run r(dir, env(), user, program);
-		Window w = wait_window(x.dpy, 640, 480);
-		ASSERT_NE(w, 0u) << r.output;
-		press_key(x.dpy, w, XK_q);
-		EXPECT_EQ(r.exit_status(10), 0);
-		EXPECT_EQ(r.output, "");
-		EXPECT_TRUE(snapshot(dir) == before) << "the run changed its folder";
-	}
-};
-
-TEST_F(Environment, WithoutAUsableDisplayItFailsCleanly)
+std::string how_ended(const run &r)
 {
-	for (const char *display : { "DISPLAY", "DISPLAY=:4095", "DISPLAY=nosuchhost.invalid:0" }) {
-		SCOPED_TRACE(display);
-		expect_failure({ display, "PATH=/nonexistent" });
-	}
-	// With the message on standard output and nobody left to read it, the
-	// status is 1 all the same.
-	settings_file(dir, "[screen]\nscreenw = 0\n");
-	for (auto vars : { std::vector<std::string>{ "DISPLAY" }, env({ "PATH=/nonexistent" }) }) {
-		run r(dir, vars);
-		close(r.output_pipe);
-		r.output_pipe = -1;
-		EXPECT_EQ(r.exit_status(20), 1) << "status " << r.status;
-	}
+	return r.status == -1 ? "hung" : WIFSIGNALED(r.status) ? strsignal(WTERMSIG(r.status)) : "";
 }
 
-// Xlib ends the process when its server goes; the library's shut-down then
-// used to deadlock now and then, so this is tried a number of times.
-TEST_F(Environment, DisplayGoingAwayWhileDrawingEndsTheRun)
+// The X server, or the compositor with its XWayland, killed while dotfall
+// draws: Xlib ends the process, and the library's shut-down used to
+// deadlock now and then, so this is tried a number of times, in a window
+// and full screen, the server killed and ended.
+struct Going : On {};
+
+TEST_P(Going, DisplayGoingAwayWhileDrawingEndsTheRun)
 {
 	for (int i = 0; i < 12; i++) {
 		SCOPED_TRACE("attempt " + std::to_string(i));
-		xserver doomed;
-		ASSERT_NE(doomed.dpy, nullptr);
+		if (i > 0) {
+			d = start_desktop(*GetParam());
+			ASSERT_EQ(d->failure, "");
+			dir = run_folder(*d);
+		}
 		settings_file(dir, i % 2 ? "[screen]\nfullscreen = 0\n" : "");
-		run r(dir, { "DISPLAY=" + doomed.name });
-		ASSERT_NE(wait_window(doomed.dpy, 640, 480), 0u);
+		run r = start();
+		ASSERT_NE(display(r, 640, 480), 0u);
 		pause_ms(20 * i);
-		XCloseDisplay(doomed.dpy);
-		doomed.dpy = nullptr;
-		kill(doomed.pid, i % 3 ? SIGKILL : SIGTERM);
-		EXPECT_EQ(r.exit_status(10), 1) << (r.status == -1                ? "hung"
-		                                      : WIFSIGNALED(r.status) ? strsignal(WTERMSIG(r.status))
-		                                                              : "");
+		d->end(i % 3 ? SIGKILL : SIGTERM);
+		EXPECT_EQ(r.exit_status(), 1) << how_ended(r);
 		EXPECT_EQ(r.output, "");
 	}
 }
+ON_DESKTOPS(Going, 0, MODES | WINE);
 
-// Ctrl+C, kill and a closed terminal end the run the way a key does, and
-// then the process ends by that signal, so that its shell sees it.
-TEST_F(Environment, SignalWhileDrawingEndsTheRunBySignal)
+// On a server without a window manager, the X11 program's own ways out.
+struct Bare : On {
+	std::string mode;
+	void SetUp() override
+	{
+		On::SetUp();
+		mode = video_mode(d->dpy);
+	}
+	// Its display, and the mode switched where it is switched.
+	Window shown(run &r, bool fullscreen)
+	{
+		Window w = display(r, 640, 480);
+		if (fullscreen && d->has(MODE_SWITCH)) {
+			EXPECT_TRUE(wait_for(START_SECONDS, [&] { return video_mode(d->dpy) != mode; })) << "no mode switch";
+		}
+		pause_ms(100);
+		return w;
+	}
+};
+
+// Ctrl+C, kill and a closed terminal end the run the way a key does: the
+// window goes, a switched mode comes back, and then the process ends by that
+// signal, so that its shell sees it.
+TEST_P(Bare, SignalWhileDrawingEndsTheRunBySignal)
 {
 	for (int sig : { SIGINT, SIGTERM, SIGHUP })
 		for (int fullscreen : { 0, 1 }) {
 			SCOPED_TRACE(std::string(strsignal(sig)) + (fullscreen ? ", full screen" : ", window"));
 			settings_file(dir, "[screen]\nfullscreen = " + std::to_string(fullscreen) + "\n");
-			run r(dir, env());
-			ASSERT_NE(wait_window(x.dpy, 640, 480), 0u) << r.output;
-			pause_ms(100);
+			run r = start();
+			ASSERT_NE(shown(r, fullscreen), 0u);
 			kill(r.pid, sig);
-			ASSERT_TRUE(wait_for(10, [&] { return !r.running(); })) << "hung";
+			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return !r.running(); })) << "hung";
 			EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == sig) << "status " << r.status;
 			EXPECT_EQ(r.output, "");
-			EXPECT_EQ(any_window(x.dpy), 0u) << "the window stayed";
+			EXPECT_EQ(any_window(d->dpy), 0u) << "the window stayed";
+			EXPECT_EQ(video_mode(d->dpy), mode) << "the mode was not put back";
 		}
 }
 
-// Another client destroys the window named after the program, as a window
-// manager's kill or `xdotool windowclose` would. In a window the run ends,
-// with status 1, through its usual shut-down; in the library's full screen
-// (no window manager here) the picture is on a window of its own, and the
-// run goes on until a key.
-TEST_F(Environment, WindowDestroyedByAnotherClient)
+// Another client destroys a window of dotfall's, as a window manager's kill
+// or `xdotool windowclose` would. The window named after the program: in a
+// window the run ends, with status 1, through its usual shut-down; in the
+// library's full screen the picture is on a window of its own, and the run
+// goes on until a key. That full-screen window: the run ends with 1, and a
+// switched mode comes back.
+TEST_P(Bare, WindowDestroyedByAnotherClient)
 {
-	for (int fullscreen : { 0, 1 }) {
-		SCOPED_TRACE(fullscreen ? "full screen" : "window");
-		settings_file(dir, "[screen]\nfullscreen = " + std::to_string(fullscreen) + "\n");
-		run r(dir, env());
-		Window w = wait_window(x.dpy, 640, 480);
-		ASSERT_NE(w, 0u) << r.output;
-		for (Window top : children(x.dpy, DefaultRootWindow(x.dpy))) {
+	enum { WINDOW, NAMED, FULL_SCREEN };
+	for (int way : { WINDOW, NAMED, FULL_SCREEN }) {
+		SCOPED_TRACE(way == WINDOW ? "window" : way == NAMED ? "named window, full screen" : "full screen");
+		settings_file(dir, "[screen]\nfullscreen = " + std::to_string(way != WINDOW) + "\n");
+		run r = start();
+		Window w = shown(r, way != WINDOW);
+		ASSERT_NE(w, 0u);
+		if (way == FULL_SCREEN)
+			XDestroyWindow(d->dpy, top_level(d->dpy, w));
+		for (Window top : children(d->dpy, DefaultRootWindow(d->dpy))) {
 			char *name = nullptr;
-			if (XFetchName(x.dpy, top, &name) && std::string(name) == "dotfall")
-				XDestroyWindow(x.dpy, top);
+			if (way != FULL_SCREEN && XFetchName(d->dpy, top, &name) && std::string(name) == "dotfall")
+				XDestroyWindow(d->dpy, top);
 			XFree(name);
 		}
-		XSync(x.dpy, False);
-		if (fullscreen) {
+		XSync(d->dpy, False);
+		if (way == NAMED) {
 			pause_ms(200);
-			press_key(x.dpy, w, XK_q);
+			d->press(w, XK_q);
 		}
-		EXPECT_EQ(r.exit_status(10), fullscreen ? 0 : 1) << "status " << r.status;
+		EXPECT_EQ(r.exit_status(), way == NAMED ? 0 : 1) << how_ended(r);
 		EXPECT_EQ(r.output, "");
+		EXPECT_EQ(video_mode(d->dpy), mode) << "the mode was not put back";
 	}
 }
+ON_DESKTOPS(Bare, 0, MANAGED | COMPOSITOR | WINE | TWO_MONITORS);
 
-// On a bare Xorg server the library's full screen switches the mode, and
-// every way out that the process still runs code on puts it back: a signal,
-// and another client destroying the full-screen window (which ends the run
-// with status 1); a key is FullScreenWithoutAWindowManagerStaysOnThePrimaryMonitor's.
-TEST_F(Environment, SwitchedModeComesBackAfterASignalOrTheWindowDestroyed)
-{
-	xserver bare(1, "");
-	ASSERT_TRUE(bare.laid_out) << "Xorg did not start";
-	const std::string mode = video_mode(bare.dpy);
-	for (int way : { SIGINT, SIGTERM, SIGHUP, 0 }) {
-		SCOPED_TRACE(way ? strsignal(way) : "window destroyed");
-		run r(dir, { "DISPLAY=" + bare.name });
-		Window w = wait_window(bare.dpy, 640, 480);
-		ASSERT_NE(w, 0u) << r.output;
-		ASSERT_TRUE(wait_for(START_SECONDS, [&] { return video_mode(bare.dpy) != mode; })) << "no mode switch";
-		pause_ms(100);
-		if (way)
-			kill(r.pid, way);
-		else
-			XDestroyWindow(bare.dpy, top_level(bare.dpy, w));
-		XSync(bare.dpy, False);
-		ASSERT_TRUE(wait_for(10, [&] { return !r.running(); })) << "hung";
-		if (way)
-			EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == way) << "status " << r.status;
-		else
-			EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 1) << "status " << r.status;
-		EXPECT_EQ(r.output, "");
-		EXPECT_EQ(video_mode(bare.dpy), mode) << "the mode was not put back";
+// A settings file that cannot be read as one is no settings file: the run
+// comes up with the defaults, a full-screen 640x480 display, ends on a key,
+// and leaves the folder as it was.
+struct Unreadable : On {
+	void expect_default_run(uid_t user = 0, const fs::path &program = DOTFALL)
+	{
+		const folder_state before = snapshot(dir);
+		run r({ program.string() }, { dir, d->env, false, user });
+		Window w = display(r, 640, 480);
+		ASSERT_NE(w, 0u);
+		expect_key_ends(r, w, XK_q);
+		EXPECT_TRUE(snapshot(dir) == before) << "the run changed its folder";
 	}
-}
+};
 
-TEST_F(Environment, UnreadableSettingsFileIsNoSettingsFile)
+TEST_P(Unreadable, UnreadableSettingsFileIsNoSettingsFile)
 {
 	settings_file(dir, "[screen]\nfullscreen = 0\nscreenw = 300\n");
 	chmod((dir / "dotfall.ini").c_str(), 0);
@@ -157,16 +142,16 @@ TEST_F(Environment, UnreadableSettingsFileIsNoSettingsFile)
 	}
 	// Permissions do not stop root: run as nobody then, from a copy of the
 	// program in a folder that nobody can reach.
-	const fs::path bin = dir.string() + "-bin";
+	const fs::path bin = d->files / "bin";
 	fs::create_directory(bin);
 	fs::copy_file(DOTFALL, bin / "dotfall");
+	chmod(d->files.c_str(), 0755);
 	chmod(bin.c_str(), 0755);
 	chmod(dir.c_str(), 0755);
 	expect_default_run(65534, bin / "dotfall");
-	fs::remove_all(bin);
 }
 
-TEST_F(Environment, SettingsNameThatIsNoPlainFileIsNoSettingsFile)
+TEST_P(Unreadable, SettingsNameThatIsNoPlainFileIsNoSettingsFile)
 {
 	const fs::path ini = dir / "dotfall.ini";
 	ASSERT_EQ(mkdir(ini.c_str(), 0755), 0);
@@ -194,21 +179,6 @@ TEST_F(Environment, SettingsNameThatIsNoPlainFileIsNoSettingsFile)
 		expect_default_run();
 	}
 }
-
-// Killing the compositor takes its XWayland with it: the run ends as when
-// any X server goes away, full screen or in a window.
-struct WaylandEnvironment : OnWayland {};
-
-TEST_P(WaylandEnvironment, CompositorGoingAwayEndsTheRun)
-{
-	run r(dir, c->env(), user, program);
-	ASSERT_NE(wait_display(640, 480, OUTPUT_WIDTH, OUTPUT_HEIGHT), 0u) << r.output;
-	pause_ms(200);
-	c->kill_now();
-	EXPECT_EQ(r.exit_status(10), 1) << "status " << r.status;
-	EXPECT_EQ(r.output, "");
-}
-
-INSTANTIATE_TEST_SUITE_P(, WaylandEnvironment, ::testing::Values(wm::sway, wm::mutter), wm_test_name);
+ON_DESKTOPS(Unreadable, SIZED, MANAGED | WINE);
 
 } // namespace

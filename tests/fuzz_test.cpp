@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "desktop.h"
 
 namespace {
 
@@ -156,16 +156,16 @@ struct generator {
 	}
 };
 
-struct Fuzz : OnXvfb {
+struct Fuzz : On {
 	int drew = 0, refused = 0;   // runs that showed a display, and that did not
 
 	// Runs dotfall on one settings file; returns what went wrong, or "".
 	std::string try_settings(const std::string &text)
 	{
 		settings_file(dir, text);
-		wait_for(5, [&] { return any_window(x.dpy) == 0; });   // the last run's window is gone
+		wait_for(5, [&] { return any_window(d->dpy) == 0; });   // the last run's window is gone
 		const folder_state before = snapshot(dir);
-		run r(dir, env({ "PATH=/nonexistent" }));   // no message box to wait on
+		run r = start({ "PATH=/nonexistent" });   // no message box to wait on
 		bool shown = false;
 		// A key every 2 s once a window shows, up to 60 s in all: a display
 		// of thousands of pixels a side takes a while to come up, and each
@@ -173,10 +173,10 @@ struct Fuzz : OnXvfb {
 		auto step = [&] {
 			if (!r.running())
 				return true;
-			Window w = any_window(x.dpy);
+			Window w = any_window(d->dpy);
 			shown = shown || w;
 			if (w) {
-				press_key(x.dpy, w, XK_space);
+				d->press(w, XK_space);
 				wait_for(2, [&] { return !r.running(); });
 			}
 			return !r.running();
@@ -200,7 +200,7 @@ struct Fuzz : OnXvfb {
 	}
 };
 
-TEST_F(Fuzz, RandomSettingsFilesEndCleanly)
+TEST_P(Fuzz, RandomSettingsFilesEndCleanly)
 {
 	const char *cases = getenv("FUZZ_CASES"), *seed = getenv("FUZZ_SEED");
 	const char *keep = getenv("FUZZ_FINDINGS");
@@ -223,7 +223,7 @@ TEST_F(Fuzz, RandomSettingsFilesEndCleanly)
 	            n, drew, refused, failed);
 }
 
-TEST_F(Fuzz, KeptFindingsEndCleanly)
+TEST_P(Fuzz, KeptFindingsEndCleanly)
 {
 	const fs::path kept = fs::path(FINDINGS);
 	if (!fs::exists(kept))
@@ -234,5 +234,7 @@ TEST_F(Fuzz, KeptFindingsEndCleanly)
 		EXPECT_EQ(try_settings(text), "") << e.path().filename().string();
 	}
 }
+
+ON_DESKTOPS(Fuzz, SIZED, MANAGED | WINE);
 
 } // namespace

@@ -1,0 +1,239 @@
+// A desktop as a stack of layers, and the test on one: see desktop.h.
+#include "desktop.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+unsigned setup::has() const
+{
+	unsigned all = 0;
+	for (const layer *l : layers)
+		all |= l->has;
+	// The library switches the mode only on a local server without a
+	// window manager.
+	if (remote || (all & MANAGED))
+		all &= ~MODE_SWITCH;
+	return all | (monitors > 1 ? (unsigned)TWO_MONITORS : 0u);
+}
+
+std::unique_ptr<desktop> start_desktop(const setup &s, int width, int height)
+{
+	auto d = std::make_unique<desktop>();
+	d->s = &s;
+	d->width = width, d->height = height;
+	char tmpl[] = "/tmp/dotfall-desktop-XXXXXX";
+	if (!mkdtemp(tmpl)) {
+		d->failure = "no folder for the desktop";
+		return d;
+	}
+	d->files = tmpl;
+	d->program = { DOTFALL };
+	for (const layer *l : s.layers)
+		if (!l->start(d.get())) {
+			if (d->failure.empty())
+				d->failure = std::string(l->name) + " did not start";
+			break;
+		}
+	return d;
+}
+
+void desktop::end(int sig)
+{
+	for (auto l = s->layers.rbegin(); l != s->layers.rend(); ++l)
+		if ((*l)->stop)
+			(*l)->stop(this);
+	if (dpy) {   // or Xlib ends this process when the server goes
+		XCloseDisplay(dpy);
+		dpy = nullptr;
+	}
+	for (auto g = groups.rbegin(); g != groups.rend(); ++g)
+		end_group(*g, sig);
+	groups.clear();
+}
+
+desktop::~desktop()
+{
+	end(SIGTERM);
+	std::error_code ignored;   // a folder left in /tmp is no reason to end the tests
+	if (!files.empty())
+		fs::remove_all(files, ignored);
+}
+
+run desktop::start(const fs::path &dir, std::vector<std::string> more, std::vector<std::string> argv)
+{
+	more.insert(more.begin(), env.begin(), env.end());
+	return run(argv.empty() ? program : argv, { dir, more, false, user });
+}
+
+// The topmost layer's operation of that name, or none.
+template <typename F>
+static F top(const setup *s, F layer::*op)
+{
+	for (auto l = s->layers.rbegin(); l != s->layers.rend(); ++l)
+		if ((*l)->*op)
+			return (*l)->*op;
+	return nullptr;
+}
+
+bool desktop::press(Window over, KeySym sym, const std::vector<KeySym> &held)
+{
+	if (auto op = top(s, &layer::press))
+		return op(this, over, sym, held);
+	press_key(dpy, over, sym, held);
+	return true;
+}
+
+std::vector<uint32_t> desktop::picture(Window w, XRectangle area)
+{
+	if (auto op = top(s, &layer::picture))
+		return op(this, w, area);
+	return grab(dpy, w, area);
+}
+
+std::string desktop::report()
+{
+	auto op = top(s, &layer::report);
+	return op ? op(this) : "";
+}
+
+bool x_server(desktop *d, std::vector<std::string> argv)
+{
+	int fds[2];
+	if (pipe2(fds, O_CLOEXEC) != 0)
+		return false;
+	argv.insert(argv.begin() + 1, { "-displayfd", std::to_string(fds[1]) });
+	d->groups.push_back(spawn(argv, { "/", {}, false, 0, -1, fds[1], true }));
+	close(fds[1]);
+	// The server writes the number and then a newline, and gives up if the
+	// pipe closes in between: read up to the newline.
+	std::string number;
+	char c;
+	while (read(fds[0], &c, 1) == 1 && c != '\n')
+		number += c;
+	close(fds[0]);
+	if (number.empty())
+		return false;
+	d->display += ":" + number;
+	d->env.push_back("DISPLAY=" + d->display);
+	d->dpy = XOpenDisplay(d->display.c_str());
+	// Windows come and go under the tests' feet; a request on one that has
+	// gone must not end the tests, as Xlib's default handler would.
+	XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+	return d->dpy != nullptr;
+}
+
+// A window manager names itself on the root window before it has read its
+// settings and takes its first request, and a program that maps its window
+// in between can stay unmapped for good: ready is when it has framed one.
+bool manager_ready(desktop *d)
+{
+	Window probe = XCreateSimpleWindow(d->dpy, DefaultRootWindow(d->dpy), 0, 0, 1, 1, 0, 0, 0);
+	const bool ready = wait_for(START_SECONDS, [&] {
+		XMapWindow(d->dpy, probe);
+		XSync(d->dpy, False);
+		return parent_of(d->dpy, probe) != 0;
+	});
+	XDestroyWindow(d->dpy, probe);
+	XSync(d->dpy, False);
+	return ready;
+}
+
+const setup *find_setup(const std::string &name)
+{
+	for (const setup &s : setups())
+		if (name == s.name)
+			return &s;
+	return nullptr;
+}
+
+fs::path run_folder(desktop &d)
+{
+	const fs::path dir = d.files / "run";
+	fs::create_directory(dir);
+	if (d.user && chown(dir.c_str(), d.user, d.user) != 0)
+		return "";
+	return dir;
+}
+
+void On::SetUp()
+{
+	d = start_desktop(*GetParam(), screen_w, screen_h);
+	ASSERT_EQ(d->failure, "");
+	dir = run_folder(*d);
+	ASSERT_FALSE(dir.empty()) << "no folder for the run";
+}
+
+void On::TearDown()
+{
+	d.reset();
+}
+
+Window On::display(run &r, int width, int height)
+{
+	Window w = 0;
+	wait_for(START_SECONDS, [&] {
+		return (w = find_window(d->dpy, DefaultRootWindow(d->dpy), width, height, nullptr, d->frame)) != 0 ||
+		       !r.running();
+	});
+	EXPECT_NE(w, 0u) << "no " << width << "x" << height << " display; " << (r.running() ? "running" : "ended")
+	                 << ", " << r.output << window_tree(d->dpy);
+	return w;
+}
+
+void On::expect_drawn(std::function<std::vector<uint32_t>()> take, int picture_w, int x0, int y0, const figure &f,
+                      uint32_t fg, uint32_t bg)
+{
+	figure_match m;
+	wait_for(DRAW_SECONDS, [&] {
+		std::vector<uint32_t> px = take();
+		m = figure_match();
+		if (px.empty())   // not readable (yet)
+			return false;
+		m = match_figure(px, picture_w, x0, y0, f, fg, bg);
+		return m.settled();
+	});
+	EXPECT_EQ(m.foreign, 0) << "pixels in neither colour";
+	EXPECT_EQ(m.stray, 0) << "pixels lit that the chaos game cannot reach";
+	EXPECT_GT(m.wanted, 1000);
+	EXPECT_GE(m.drawn, m.wanted * 0.98) << m.drawn << " of " << m.wanted << " figure pixels drawn";
+}
+
+void On::expect_drawn(Window w, const figure &f, uint32_t fg, uint32_t bg)
+{
+	const XRectangle area = inside_frame(d->dpy, w, f.width, f.height);
+	expect_drawn([&] { return d->picture(w, area); }, f.width, 0, 0, f, fg, bg);
+}
+
+void On::expect_key_ends(run &r, Window over, KeySym sym, int status, const std::vector<KeySym> &held)
+{
+	XWindowAttributes a = {};
+	XGetWindowAttributes(d->dpy, over, &a);
+	EXPECT_TRUE(d->press(over, sym, held)) << "the key could not be sent";
+	EXPECT_EQ(r.exit_status(), status) << why_running(r, a.width, a.height);
+	EXPECT_EQ(r.output, "");
+}
+
+std::string On::why_running(run &r, int width, int height)
+{
+	if (!r.running())
+		return "status " + std::to_string(r.status);
+	return find_window(d->dpy, DefaultRootWindow(d->dpy), width, height, nullptr, d->frame)
+	               ? "the display is still shown"
+	               : "the display has gone, the process not\n" + d->report();
+}
+
+::testing::internal::ParamGenerator<const setup *> desktops(unsigned needs, unsigned without)
+{
+	std::vector<const setup *> picked;
+	for (const setup &s : setups())
+		if ((s.has() & needs) == needs && !(s.has() & without))
+			picked.push_back(&s);
+	return ::testing::ValuesIn(picked);
+}
+
+std::string setup_name(const ::testing::TestParamInfo<const setup *> &p)
+{
+	return p.param->name;
+}

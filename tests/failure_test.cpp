@@ -1,0 +1,81 @@
+// The one failure: a display that cannot be opened ends the run with status
+// 1 and "Error setting graphics mode!", in a dialog where one can be shown,
+// on standard output where not, with nothing else shown or printed.
+#include <unistd.h>
+
+#include "desktop.h"
+
+namespace {
+
+// Runs dotfall and checks that it ends with the display failure, the message
+// on standard output.
+void expect_failure(const fs::path &dir, const std::vector<std::string> &env, std::vector<std::string> program = {})
+{
+	run r(program.empty() ? std::vector<std::string>{ DOTFALL } : program, { dir, env });
+	EXPECT_EQ(r.exit_status(), 1) << "status " << r.status;
+	EXPECT_EQ(r.output, std::string(MESSAGE) + "\n");
+}
+
+TEST(NoDisplay, WithoutAUsableDisplayItFailsCleanly)
+{
+	const fs::path dir = fs::temp_directory_path();
+	for (const char *display : { "DISPLAY", "DISPLAY=:4095", "DISPLAY=nosuchhost.invalid:0" }) {
+		SCOPED_TRACE(display);
+		expect_failure(dir, { display, "PATH=/nonexistent" });
+	}
+}
+
+// Sizes no display can take, and with no dialog to show (no xmessage on
+// the PATH) the message on standard output; with nobody left to read it,
+// the status is 1 all the same.
+struct Refused : On {};
+
+TEST_P(Refused, SizesNoDisplayCanTakeFailCleanly)
+{
+	const char *sizes[][2] = { { "0", "480" }, { "640", "0" }, { "-1", "480" }, { "640", "-1" },
+	                           { "100000", "480" }, { "2147483647", "2" }, { "16385", "16384" } };
+	for (const char *fullscreen : { "0", "1" })
+		for (auto &size : sizes) {
+			SCOPED_TRACE(std::string(fullscreen) + " " + size[0] + "x" + size[1]);
+			settings_file(dir, std::string("[screen]\nfullscreen = ") + fullscreen + "\nscreenw = " + size[0] +
+			                   "\nscreenh = " + size[1] + "\n");
+			std::vector<std::string> env = d->env;
+			env.push_back("PATH=/nonexistent");
+			expect_failure(dir, env, d->program);
+		}
+	for (auto env : { std::vector<std::string>{ "DISPLAY" }, std::vector<std::string>{ "PATH=/nonexistent" } }) {
+		run r = start(env);
+		close(r.output_pipe);
+		r.output_pipe = -1;
+		EXPECT_EQ(r.exit_status(), 1) << "status " << r.status;
+	}
+}
+ON_DESKTOPS(Refused, SIZED, MANAGED | WINE);
+
+// The message in a dialog of its own (xmessage on X11, a message box on
+// Windows) that waits to be dismissed, no display shown; Return dismisses
+// it, and the run ends with 1.
+struct Dialog : On {};
+
+TEST_P(Dialog, FailureMessageIsShownInADialog)
+{
+	settings_file(dir, "[screen]\nscreenw = 0\n");
+	run r = start({ "PATH=/usr/bin:/bin" });
+	Window dialog = 0;
+	ASSERT_TRUE(wait_for(START_SECONDS, [&] {
+		dialog = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "Xmessage");
+		return dialog || (dialog = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall.exe")) || !r.running();
+	}) && dialog) << "no message dialog: " << r.output << window_tree(d->dpy);
+	EXPECT_EQ(find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall"), 0u) << "a display was shown";
+	const XRectangle box = geometry(d->dpy, dialog);
+	EXPECT_TRUE(box.width < 640 && box.height < 480) << "a " << box.width << "x" << box.height << " dialog";
+	EXPECT_TRUE(r.running()) << "the message waits to be dismissed";
+	if (d->has(MANAGED)) {
+		EXPECT_TRUE(wait_for(START_SECONDS, [&] { return focused(d->dpy) == top_level(d->dpy, dialog); }))
+			<< "the dialog has no keyboard focus";
+	}
+	expect_key_ends(r, dialog, XK_Return, 1);
+}
+ON_DESKTOPS(Dialog, 0, MODES | VIRTUAL_DESKTOP);
+
+} // namespace

@@ -1,0 +1,217 @@
+// The picture: the figure exactly where it belongs, in the colours asked
+// for, full screen and in a window, on every desktop that has what the test
+// needs, read back as the user sees it; and a key that ends the run.
+#include <algorithm>
+
+#include "desktop.h"
+#include <X11/extensions/XTest.h>
+
+namespace {
+
+// Without a settings file: a 640x480 full screen, white on black, filling a
+// monitor (the primary one without a window manager) with the display in
+// its middle, or at its top left where the mode was switched to the
+// display's size. A key ends it with 0, leaving the folder, another
+// program's window, the pointer, the mode and the monitors as they were.
+struct AnyDesktop : On {
+	AnyDesktop() { screen_w = 640, screen_h = 480; }
+};
+
+TEST_P(AnyDesktop, WithoutSettingsTheFigureFillsAMonitorWhiteOnBlack)
+{
+	const int w = 640, h = 480;
+	Display *dpy = d->dpy;
+	const std::string layout = d->has(MODES) ? randr_layout(d->display) : "", mode = video_mode(dpy);
+	int primary = 0;
+	const std::vector<XRectangle> screens = monitors(dpy, &primary);
+	ASSERT_EQ(screens.size(), d->has(TWO_MONITORS) ? 2u : 1u);
+	const XRectangle last = screens.back();
+	// The pointer on the last monitor, where new windows go, and another
+	// program's window where its user put it. The library's own full screen
+	// holds the pointer, and puts it back.
+	const bool pointer = !d->has(MANAGED) && !d->has(WINE);
+	if (!d->has(COMPOSITOR)) {
+		XTestFakeMotionEvent(dpy, DefaultScreen(dpy), last.x + last.width / 2, last.y + last.height / 2, 0);
+		XSync(dpy, False);
+	}
+	Window other = 0;
+	XRectangle placed = {};
+	if (!d->has(COMPOSITOR)) {
+		other = other_window(dpy, { (short)(last.x + last.width - 310), (short)(last.y + last.height - 210), 300, 200 },
+		                     d->has(MANAGED));
+		placed = geometry(dpy, other);
+	}
+	const folder_state before = snapshot(dir);
+
+	run r = start();
+	Window display = On::display(r, w, h);
+	ASSERT_NE(display, 0u);
+	const Window top = top_level(dpy, display);
+	XRectangle on = {};
+	EXPECT_TRUE(wait_for(START_SECONDS, [&] {
+		const XRectangle at = geometry(dpy, top);
+		for (const XRectangle &m : screens)
+			if (same(m, at))
+				return on = m, true;
+		// The library's own full screen covers the whole X screen.
+		return !d->has(MANAGED) && same(at, geometry(dpy, DefaultRootWindow(dpy))) && (on = screens[primary], true);
+	})) << "the full-screen window covers no monitor: " << window_tree(dpy);
+	if (d->has(MODE_SWITCH)) {
+		EXPECT_TRUE(wait_for(START_SECONDS, [&] { return video_mode(dpy).substr(0, 8) == "640x480 "; }))
+			<< "the mode is " << video_mode(dpy);
+	}
+	const int x0 = d->has(MODE_SWITCH) ? 0 : (on.width - w) / 2, y0 = d->has(MODE_SWITCH) ? 0 : (on.height - h) / 2;
+	XRectangle at = {};
+	EXPECT_TRUE(wait_for(START_SECONDS, [&] {
+		at = geometry(dpy, display);
+		return at.x == on.x + x0 && at.y == on.y + y0;
+	})) << "the display is at " << at.x << "," << at.y;
+	const XRectangle area = { (short)(on.x - geometry(dpy, top).x), (short)(on.y - geometry(dpy, top).y), on.width,
+	                          on.height };
+	std::string switched;
+	expect_drawn(
+		[&] {
+			if (!d->has(MODE_SWITCH) && video_mode(dpy) != mode)
+				switched = video_mode(dpy);
+			return d->picture(top, area);
+		},
+		on.width, x0, y0, default_figure(w, h));
+	EXPECT_EQ(switched, "") << "the mode was switched";
+
+	expect_key_ends(r, top, XK_space);
+	EXPECT_TRUE(snapshot(dir) == before) << "the run changed its folder";
+	EXPECT_EQ(video_mode(dpy), mode) << "the mode was not put back";
+	EXPECT_EQ(d->has(MODES) ? randr_layout(d->display) : "", layout);
+	if (other) {
+		const XRectangle now = geometry(dpy, other);
+		EXPECT_TRUE(same(now, placed)) << "the other window moved from " << placed.x << "," << placed.y << " to "
+		                               << now.x << "," << now.y;
+	}
+	Window root, child;
+	int x = 0, y = 0, wx, wy;
+	unsigned buttons;
+	XQueryPointer(dpy, DefaultRootWindow(dpy), &root, &child, &x, &y, &wx, &wy, &buttons);
+	EXPECT_TRUE(!pointer || (x == last.x + last.width / 2 && y == last.y + last.height / 2))
+		<< "the pointer is left at " << x << "," << y;
+}
+// Wine's virtual desktop is a screen of its own: see WineVirtualDesktop.
+ON_DESKTOPS(AnyDesktop, 0, VIRTUAL_DESKTOP);
+
+// Full screen at the size of the screen itself (Wine's on Xvfb always is).
+struct SizedScreen : On {};
+
+TEST_P(SizedScreen, FullScreenAtTheScreenSize)
+{
+	const int w = d->width, h = d->height;
+	settings_file(dir, screen_settings(1, w, h));
+	run r = start();
+	Window display = On::display(r, w, h);
+	ASSERT_NE(display, 0u);
+	expect_drawn(display, default_figure(w, h));
+	expect_key_ends(r, display, XK_space);
+}
+ON_DESKTOPS(SizedScreen, SIZED, WINE);
+
+// Windows of any size and settings, each a window of its own, drawn exactly,
+// and a key ends the run. Widths are multiples of 4, as the library's
+// DirectX window driver needs.
+struct Windows : On {
+	void expect_figure(const figure &f, uint32_t fg, uint32_t bg)
+	{
+		const folder_state before = snapshot(dir);
+		run r = start();
+		Window w = display(r, f.width, f.height);
+		ASSERT_NE(w, 0u);
+		const XRectangle outer = geometry(d->dpy, top_level(d->dpy, w));
+		const int frame = std::max(d->frame, d->has(MANAGED) ? 64 : 0);
+		EXPECT_TRUE(outer.width >= f.width && outer.width - f.width <= frame && outer.height >= f.height &&
+		            outer.height - f.height <= frame)
+			<< "not a window of its own: " << outer.width << "x" << outer.height;
+		expect_drawn(w, f, fg, bg);
+		expect_key_ends(r, w, XK_a);
+		EXPECT_TRUE(snapshot(dir) == before) << "the run changed its folder";
+	}
+};
+
+TEST_P(Windows, PointsDefaultToTheDisplaySize)
+{
+	settings_file(dir, screen_settings(0, 320, 241));
+	expect_figure(default_figure(320, 241), WHITE, BLACK);
+}
+
+TEST_P(Windows, SettingsFileSetsPointsAndColours)
+{
+	const int pts[3][2] = { { 150, -40 }, { -60, 260 }, { 360, 190 } };
+	std::string points = "[points]\n";
+	for (int i = 0; i < 3; i++)
+		points += "point_" + std::to_string(i + 1) + "_x = " + std::to_string(pts[i][0]) + "\npoint_" +
+		          std::to_string(i + 1) + "_y = " + std::to_string(pts[i][1]) + "\n";
+	settings_file(dir, screen_settings(0, 300, 200) + points +
+	                   "[colors]\nforeground_color_r = 63\nforeground_color_g = 32\nforeground_color_b = 319\n"
+	                   "background_color_r = 0\nbackground_color_g = 16\nbackground_color_b = 256\n");
+	// 6-bit components on screen: 63 is 0xff, 32 is 0x82, 16 is 0x41; 319 and
+	// 256 keep their low 8 bits, 63 and 0.
+	expect_figure(chaos_figure(300, 200, pts), 0xff82ff, 0x004100);
+}
+
+// An 800x600 window, the tip lifted to (400, -100), red (63, 10, 10) on
+// dark blue (0, 0, 20): 10 shows as 0x28 and 20 as 0x51.
+TEST_P(Windows, ExampleSettingsFileDrawsWhatItSays)
+{
+	fs::copy_file(EXAMPLE_SETTINGS, dir / "dotfall.ini");
+	expect_figure(chaos_figure(800, 600, { { 400, -100 }, { 0, 600 }, { 800, 600 } }), 0xff2828, 0x000051);
+}
+ON_DESKTOPS(Windows, 0, MODES | VIRTUAL_DESKTOP);
+
+// With another window in front, and the focus, a window's picture goes on;
+// once it is back in front, a key ends the run.
+struct InFront : On {};
+
+TEST_P(InFront, DrawingGoesOnWithAnotherWindowInFront)
+{
+	// Points so far out that the display sees a corner of a huge figure,
+	// which fills for minutes: a complete figure would show nothing new.
+	const int w = 800, h = 600;
+	settings_file(dir, screen_settings(0, w, h) +
+	                   "[points]\npoint_1_x = 400\npoint_1_y = -300000\npoint_2_x = -300000\npoint_2_y = 600\n"
+	                   "point_3_x = 300800\npoint_3_y = 600\n");
+	run r = start();
+	Window display = On::display(r, w, h);
+	ASSERT_NE(display, 0u);
+	auto lit = [&](int from) {
+		std::vector<uint32_t> px = d->picture(display, inside_frame(d->dpy, display, w, h));
+		return (int)std::count(px.begin() + std::min(px.size(), (size_t)(from * w)), px.end(), WHITE);
+	};
+	ASSERT_TRUE(wait_for(DRAW_SECONDS, [&] { return lit(0) > 0; })) << "nothing drawn";
+	const Window ours = focused(d->dpy);
+
+	// Over the top of the display, made active the way a task bar does it.
+	const XRectangle at = geometry(d->dpy, display);
+	const Window front = other_window(d->dpy, { at.x, at.y, (unsigned short)w, (unsigned short)(h / 3) }, true);
+	XEvent activate = {};
+	activate.xclient.type = ClientMessage;
+	activate.xclient.window = front;
+	activate.xclient.message_type = XInternAtom(d->dpy, "_NET_ACTIVE_WINDOW", False);
+	activate.xclient.format = 32;
+	activate.xclient.data.l[0] = 2;
+	XSendEvent(d->dpy, DefaultRootWindow(d->dpy), False, SubstructureRedirectMask | SubstructureNotifyMask, &activate);
+	XSync(d->dpy, False);
+	ASSERT_TRUE(wait_for(START_SECONDS, [&] { return focused(d->dpy) == top_level(d->dpy, front); }))
+		<< "the other window got no focus";
+	EXPECT_NE(focused(d->dpy), ours);
+
+	// Below the other window's frame.
+	const int before = lit(h / 2);
+	EXPECT_TRUE(wait_for(DRAW_SECONDS, [&] { return lit(h / 2) > before + 100; }))
+		<< "lit below the other window: " << before << ", then " << lit(h / 2);
+
+	// A key before the window manager has given the focus back goes to no
+	// window, as on any desktop: the user presses it once it is back.
+	XDestroyWindow(d->dpy, front);
+	XSync(d->dpy, False);
+	ASSERT_TRUE(wait_for(START_SECONDS, [&] { return focused(d->dpy) == ours; })) << "the focus did not come back";
+	expect_key_ends(r, display, XK_space);
+}
+ON_DESKTOPS(InFront, MANAGED, MODES | COMPOSITOR);
+
+} // namespace

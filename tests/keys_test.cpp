@@ -1,0 +1,167 @@
+// Keys and the pointer: every key ends the run, sent the way a user's keys
+// travel on that desktop; the pointer, the close button, a modifier or a
+// dead key alone do not.
+#include <algorithm>
+#include <fstream>
+#include <optional>
+
+#include "desktop.h"
+#include <X11/extensions/XTest.h>
+
+namespace {
+
+const KeySym KEYS[] = { XK_Tab, XK_F1, XK_Left, XK_5, XK_space, XK_Escape, XK_a, XK_Return, XK_KP_Add, XK_Down };
+
+// Ten starts, each ended by another key, the process gone after it: in the
+// example's 800x600 window, its file saved as Notepad's "Unicode" saves it
+// (UTF-16 little-endian with a byte-order mark, CRLF), and full screen.
+// Ctrl+Alt+End, the library's own way out, is a key like any other.
+struct Keys : On {
+	void every_key(int width, int height)
+	{
+		for (KeySym key : KEYS) {
+			SCOPED_TRACE(XKeysymToString(key));
+			run r = start();
+			Window w = display(r, width, height);
+			ASSERT_NE(w, 0u);
+			EXPECT_TRUE(wait_for(DRAW_SECONDS, [&] {
+				std::vector<uint32_t> px = d->picture(w, inside_frame(d->dpy, w, width, height));
+				return std::count_if(px.begin(), px.end(), [](uint32_t p) { return p != 0 && p != 0x51; }) > 0;
+			})) << "nothing drawn";
+			expect_key_ends(r, w, key);
+		}
+	}
+};
+
+TEST_P(Keys, EveryKeyEndsTheRunInAWindow)
+{
+	std::ifstream in(EXAMPLE_SETTINGS, std::ios::binary);
+	std::string text = "\xFF\xFE";
+	for (char c; in.get(c);)
+		text += c == '\n' ? std::string("\r\0\n\0", 4) : std::string{ c, '\0' };
+	settings_file(dir, text);
+	every_key(800, 600);
+}
+
+
+TEST_P(Keys, CtrlAltEndEndsTheRunAsAKeyDoes)
+{
+	settings_file(dir, screen_settings(0, 320, 240));
+	run r = start();
+	Window w = display(r, 320, 240);
+	ASSERT_NE(w, 0u);
+	expect_key_ends(r, w, XK_End, 0, { XK_Control_L, XK_Alt_L });
+}
+ON_DESKTOPS(Keys, MANAGED, MODES);
+
+struct KeysFullScreen : Keys {
+	KeysFullScreen() { screen_w = 640, screen_h = 480; }
+};
+
+TEST_P(KeysFullScreen, EveryKeyEndsTheRunFullScreen)
+{
+	every_key(640, 480);
+}
+ON_DESKTOPS(KeysFullScreen, MANAGED, MODES);
+
+// Without a window manager: the pointer moved and its buttons clicked over
+// the display, and what a window manager sends when its close button is
+// clicked, do not end the run; nor does a modifier alone. A key does.
+struct Pointer : On {
+	std::optional<run> started;
+	Window w = 0;
+
+	void SetUp() override
+	{
+		On::SetUp();
+		settings_file(dir, screen_settings(0, 320, 240));
+		started.emplace(start());
+		w = display(*started, 320, 240);
+		ASSERT_NE(w, 0u);
+	}
+	// A key sent, and some time for the run to take it.
+	void expect_running_after(KeySym sym, const char *what)
+	{
+		d->press(w, sym);
+		pause_ms(500);
+		EXPECT_TRUE(started->running()) << what << " ended the run";
+	}
+};
+
+TEST_P(Pointer, PointerAndCloseButtonDoNotEndTheRunButAKeyDoes)
+{
+	Display *dpy = d->dpy;
+	for (int i = 0; i < 20; i++) {
+		point_at(dpy, w, 320 * i / 20, 240 * i / 20);
+		pause_ms(10);
+	}
+	for (unsigned button = 1; button <= 5; button++) {   // held as long as a hand would
+		XTestFakeButtonEvent(dpy, button, True, 0);
+		XSync(dpy, False);
+		pause_ms(50);
+		XTestFakeButtonEvent(dpy, button, False, 0);
+		XSync(dpy, False);
+	}
+	XEvent close = {};
+	close.xclient.type = ClientMessage;
+	close.xclient.window = top_level(dpy, w);
+	close.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
+	close.xclient.format = 32;
+	close.xclient.data.l[0] = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
+	XSendEvent(dpy, close.xclient.window, False, NoEventMask, &close);
+	XSync(dpy, False);
+	pause_ms(500);
+	EXPECT_TRUE(started->running());
+	// A modifier alone puts nothing in the library's key buffer.
+	expect_running_after(XK_Shift_L, "a modifier alone");
+	expect_key_ends(*started, w, XK_a);
+}
+ON_DESKTOPS(Pointer, 0, MANAGED | MODES | VIRTUAL_DESKTOP);
+
+// A dead key waits for the key it accents: a spare keycode given one, as a
+// German or French layout has, does not end the run; the next letter does.
+// (Wine reads the keyboard's map once, as it starts.)
+struct DeadKey : Pointer {};
+
+TEST_P(DeadKey, DeadKeyAloneDoesNotEndTheRun)
+{
+	int lo, hi, per;
+	XDisplayKeycodes(d->dpy, &lo, &hi);
+	KeySym *map = XGetKeyboardMapping(d->dpy, lo, hi - lo + 1, &per);
+	int spare = 0;
+	for (int c = hi; c >= lo && !spare; c--)
+		if (std::all_of(map + (c - lo) * per, map + (c - lo + 1) * per, [](KeySym k) { return k == NoSymbol; }))
+			spare = c;
+	XFree(map);
+	ASSERT_NE(spare, 0) << "no spare keycode";
+	KeySym dead[2] = { XK_dead_circumflex, XK_dead_circumflex };
+	XChangeKeyboardMapping(d->dpy, spare, 2, dead, 1);
+	XSync(d->dpy, False);
+	ASSERT_TRUE(wait_for(START_SECONDS, [&] { return XKeysymToKeycode(d->dpy, XK_dead_circumflex) == spare; }));
+	pause_ms(200);
+	expect_running_after(XK_dead_circumflex, "a dead key alone");
+	expect_key_ends(*started, w, XK_a);
+}
+ON_DESKTOPS(DeadKey, 0, MANAGED | MODES | WINE);
+
+// Windows makes Alt+F4, Alt held as a hand holds it, a request to close,
+// which the run ignores as it does the close button.
+struct AltF4 : Pointer {};
+
+TEST_P(AltF4, AltF4DoesNotEndTheRun)
+{
+	const KeyCode alt = XKeysymToKeycode(d->dpy, XK_Alt_L);
+	XTestFakeKeyEvent(d->dpy, alt, True, 0);
+	XSync(d->dpy, False);
+	pause_ms(300);
+	d->press(w, XK_F4);
+	pause_ms(300);
+	XTestFakeKeyEvent(d->dpy, alt, False, 0);
+	XSync(d->dpy, False);
+	pause_ms(500);
+	EXPECT_TRUE(started->running()) << "Alt+F4 ended the run";
+	expect_key_ends(*started, w, XK_a);
+}
+ON_DESKTOPS(AltF4, WINE, MANAGED | VIRTUAL_DESKTOP);
+
+} // namespace

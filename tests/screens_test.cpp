@@ -1,0 +1,259 @@
+// What a desktop shows of dotfall beside its picture: the class and icons of
+// its window, full screen kept in the middle of a monitor that changes size,
+// and on Windows the window's size at any DPI and the display mode put back
+// on every way out.
+#include <cstring>
+
+#include "desktop.h"
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+struct Identity : On {};
+
+// Task bars and window switchers know a program by its managed window: its
+// class, and its icon at each size, the pictures the menu shows too.
+TEST_P(Identity, ItsWindowCarriesDotfallsClassAndIcon)
+{
+	settings_file(dir, screen_settings(0, 320, 240));
+	run r = start();
+	Window top = 0;
+	ASSERT_TRUE(wait_for(START_SECONDS, [&] { return (top = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall")); }))
+		<< "no window of class dotfall: " << r.output;
+	XClassHint hint = {};
+	ASSERT_TRUE(XGetClassHint(d->dpy, top, &hint));
+	EXPECT_STREQ(hint.res_name, "dotfall");
+	EXPECT_STREQ(hint.res_class, "dotfall");
+	XFree(hint.res_name);
+	XFree(hint.res_class);
+
+	// The icon images as the package installs them, as RGBA.
+	auto image = [](int side) {
+		std::string pam;
+		tool({ "pngtopam", "-alphapam", ICONS_DIR "/dotfall-" + std::to_string(side) + ".png" }, {}, &pam);
+		return pam.substr(pam.find("ENDHDR\n") + 7);
+	};
+	Atom type;
+	int format;
+	unsigned long n, after;
+	unsigned char *data = nullptr;
+	XGetWindowProperty(d->dpy, top, XInternAtom(d->dpy, "_NET_WM_ICON", False), 0, 1 << 20, False, XA_CARDINAL,
+	                   &type, &format, &n, &after, &data);
+	ASSERT_NE(data, nullptr) << "no _NET_WM_ICON";
+	const unsigned long *v = (const unsigned long *)data;
+	std::vector<int> sides;
+	for (unsigned long i = 0; i + 2 <= n && i + 2 + v[i] * v[i + 1] <= n; i += 2 + v[i] * v[i + 1]) {
+		SCOPED_TRACE("icon of " + std::to_string(v[i]));
+		ASSERT_EQ(v[i], v[i + 1]);
+		const std::string rgba = image((int)v[i]);
+		ASSERT_EQ(rgba.size(), 4 * v[i] * v[i]);
+		int differ = 0;
+		for (unsigned long p = 0; p < v[i] * v[i]; p++) {
+			const unsigned char *c = (const unsigned char *)rgba.data() + 4 * p;
+			// Xlib hands 32-bit items over as longs, sign-extended.
+			differ += (v[i + 2 + p] & 0xffffffff) != ((unsigned long)c[3] << 24 | c[0] << 16 | c[1] << 8 | c[2]);
+		}
+		EXPECT_EQ(differ, 0) << "pixels unlike the installed icon's";
+		sides.push_back((int)v[i]);
+	}
+	XFree(data);
+	EXPECT_EQ(sides, (std::vector<int>{ 16, 32, 48, 128 }));
+
+	// The older icon of WM_HINTS, for window managers that know no other.
+	XWMHints *wm = XGetWMHints(d->dpy, top);
+	ASSERT_NE(wm, nullptr);
+	EXPECT_TRUE(wm->flags & IconPixmapHint);
+	Window root;
+	int px, py;
+	unsigned pw = 0, ph = 0, border, depth;
+	XGetGeometry(d->dpy, wm->icon_pixmap, &root, &px, &py, &pw, &ph, &border, &depth);
+	EXPECT_TRUE(pw == 48 && ph == 48) << pw << "x" << ph;
+	if (pw == 48 && ph == 48) {
+		const std::string rgba = image(48);
+		XImage *img = XGetImage(d->dpy, wm->icon_pixmap, 0, 0, 48, 48, AllPlanes, ZPixmap);
+		ASSERT_NE(img, nullptr);
+		int differ = 0;
+		for (int p = 0; p < 48 * 48; p++) {
+			const unsigned char *c = (const unsigned char *)rgba.data() + 4 * p;
+			differ += (XGetPixel(img, p % 48, p / 48) & 0xffffff) != (unsigned long)(c[0] << 16 | c[1] << 8 | c[2]);
+		}
+		XDestroyImage(img);
+		EXPECT_EQ(differ, 0) << "pixels unlike the installed icon's";
+	}
+	XFree(wm);
+
+	expect_key_ends(r, top, XK_space);
+}
+ON_DESKTOPS(Identity, SIZED, MANAGED | WINE);
+
+// When the monitor changes size under a full-screen run, the window manager
+// resizes the window, and the display is in its middle again to the pixel:
+// at 1281x721 the window's gravity alone would put it a pixel off (KWin
+// gives windows such sizes).
+struct Resized : On {};
+
+TEST_P(Resized, FullScreenStaysCentredWhenTheMonitorChangesSize)
+{
+	const int w = 640, h = 480;
+	Display *dpy = d->dpy;
+	run r = start();
+	Window display = On::display(r, w, h);
+	ASSERT_NE(display, 0u);
+	const Window top = top_level(dpy, display);
+	ASSERT_TRUE(wait_for(START_SECONDS, [&] { return geometry(dpy, top).width == 1920; })) << "not full screen";
+	for (std::vector<std::string> args : { std::vector<std::string>{ "--newmode", "1281x721", "77.5", "1281", "1350",
+	                                                                 "1480", "1680", "721", "724", "734", "769" },
+	                                       { "--addmode", "DUMMY0", "1281x721" },
+	                                       { "--output", "DUMMY0", "--mode", "1281x721" } }) {
+		args.insert(args.begin(), "xrandr");
+		ASSERT_EQ(tool(args, d->env), 0) << args[1];
+	}
+	EXPECT_TRUE(wait_for(START_SECONDS, [&] {
+		const XRectangle at = geometry(dpy, top), inner = geometry(dpy, display);
+		return at.width == 1281 && at.height == 721 && inner.x - at.x == (1281 - w) / 2 &&
+		       inner.y - at.y == (721 - h) / 2;
+	})) << "the display is not in the middle of the resized window";
+	expect_key_ends(r, top, XK_space);
+}
+ON_DESKTOPS(Resized, MODES | MANAGED, TWO_MONITORS);
+
+// Windows sizes a window by its frame, whatever the DPI: at 100, 150 and
+// 200 %, a 640x480 and an 800x600 window open and show the figure at
+// exactly that size.
+struct WineDpi : On {};
+
+TEST_P(WineDpi, WindowOpensExactAtEveryDpi)
+{
+	for (int dpi : { 96, 144, 192 }) {
+		ASSERT_TRUE(wine_registry(d.get(), { "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t",
+		                                     "REG_DWORD", "/d", std::to_string(dpi), "/f" }));
+		for (int w : { 640, 800 }) {
+			const int h = w * 3 / 4;
+			SCOPED_TRACE(std::to_string(dpi) + " dpi, " + std::to_string(w) + "x" + std::to_string(h));
+			settings_file(dir, screen_settings(0, w, h));
+			run r = start();
+			Window top = 0;
+			ASSERT_TRUE(wait_for(START_SECONDS, [&] {
+				return (top = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall.exe")) || !r.running();
+			}) && top) << "no window: " << r.output << "\n" << d->report();
+			const XRectangle a = geometry(d->dpy, top);
+			EXPECT_TRUE(a.width > w && a.height > h) << "a " << a.width << "x" << a.height << " window: the message box?";
+			expect_drawn(top, default_figure(w, h));
+			expect_key_ends(r, top, XK_space);
+		}
+	}
+}
+ON_DESKTOPS(WineDpi, WINE, MANAGED | VIRTUAL_DESKTOP);
+
+// Wine's virtual desktop: full screen switches it to 640x480, as a mode
+// switch does on Windows; its size comes back after a key, after a
+// shut-down that hung and was ended by the watchdog, after Ctrl+Alt+End,
+// and while the user has switched to another window; switched back, the
+// picture is the figure alone, and the first key ends the run.
+struct WineVirtualDesktop : On {
+	// The desktop's window, the biggest of Wine's desktop windows (the
+	// others are 1x1), and its size.
+	Window desktop_window(int *width = nullptr, int *height = nullptr)
+	{
+		Window found = 0;
+		int best = 0;
+		for (Window kid : children(d->dpy, DefaultRootWindow(d->dpy))) {
+			XWindowAttributes a;
+			XClassHint hint;
+			if (!XGetWindowAttributes(d->dpy, kid, &a) || a.map_state != IsViewable || !XGetClassHint(d->dpy, kid, &hint))
+				continue;
+			if (strcmp(hint.res_class, "explorer.exe") == 0 && a.width * a.height > best) {
+				best = a.width * a.height, found = kid;
+				if (width)
+					*width = a.width, *height = a.height;
+			}
+			XFree(hint.res_name);
+			XFree(hint.res_class);
+		}
+		return found;
+	}
+	bool desktop_is(int width, int height)
+	{
+		return wait_for(START_SECONDS, [&] {
+			int w = 0, h = 0;
+			return desktop_window(&w, &h) && w == width && h == height;
+		});
+	}
+	std::string desktop_size()
+	{
+		int w = 0, h = 0;
+		return desktop_window(&w, &h) ? std::to_string(w) + "x" + std::to_string(h) : "no desktop";
+	}
+	// The width of the display's window: minimised, the virtual desktop
+	// shows it as a title bar at its bottom left.
+	int display_width()
+	{
+		const Window w = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall.exe");
+		return w ? geometry(d->dpy, w).width : 0;
+	}
+};
+
+TEST_P(WineVirtualDesktop, FullScreenPutsTheModeBackOnEveryWayOut)
+{
+	// The tests' builds beside dotfall.exe: one whose shut-down hangs, and
+	// the Alt+Tab of Windows' task switcher, which Wine's virtual desktop lacks.
+	const fs::path beside = fs::path(DOTFALL_EXE).parent_path();
+	auto switch_to = [&](const char *title) {
+		return d->start(dir, {}, { "wine", (beside / "switch-to.exe").string(), title }).exit_status() == 0;
+	};
+	enum { KEY, HANG, THREE_KEYS, SWITCHED };
+	for (int way : { KEY, HANG, THREE_KEYS, SWITCHED }) {
+		SCOPED_TRACE(way == HANG ? "the shut-down hung" : way == THREE_KEYS ? "Ctrl+Alt+End"
+		             : way == SWITCHED ? "switched away and back" : "a key");
+		// Notepad keeps the desktop up once dotfall has gone, and is the
+		// window switched to. Its window comes up first, or it may come up
+		// after dotfall's and take the front, and the key with it.
+		run holder = d->start(dir, {}, { "wine", "notepad.exe" });
+		ASSERT_TRUE(desktop_is(1024, 768)) << "the virtual desktop: " << desktop_size();
+		ASSERT_TRUE(wait_for(START_SECONDS, [&] { return find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "notepad.exe"); }))
+			<< "no Notepad";
+		run r = d->start(dir, {}, { "wine", way == HANG ? (beside / "dotfall-hang.exe").string() : DOTFALL_EXE });
+		ASSERT_TRUE(desktop_is(640, 480)) << "no mode switch: " << desktop_size();
+		// Switched away and back twice, each switch seen through as a user
+		// sees it before the next: the display minimised, then back at its
+		// size. After the first, nothing drawn away shows: the figure is
+		// waited for whole and clean (a grab at the switch itself may catch
+		// either program's picture). The key comes at once after the second.
+		for (int times = 0; way == SWITCHED && times < 2; times++) {
+			ASSERT_TRUE(switch_to("Untitled - Notepad"));
+			EXPECT_TRUE(desktop_is(1024, 768)) << "away, the desktop stayed " << desktop_size();
+			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return display_width() > 0 && display_width() < 640; }))
+				<< "not minimised: " << display_width();
+			ASSERT_TRUE(switch_to("dotfall"));
+			ASSERT_TRUE(desktop_is(640, 480)) << "back, the desktop is " << desktop_size();
+			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return display_width() == 640; })) << "not back: " << display_width();
+			if (times > 0)
+				continue;
+			const figure f = default_figure(640, 480);
+			figure_match last;
+			auto clean = [&] {
+				std::vector<uint32_t> px = grab(d->dpy, desktop_window(), { 0, 0, 640, 480 });
+				if (!px.empty())
+					last = match_figure(px, 640, 0, 0, f, WHITE, BLACK);
+				if (last.foreign || last.stray)
+					px.clear();
+				return px;
+			};
+			expect_drawn(clean, 640, 0, 0, f);
+			EXPECT_EQ(last.foreign + last.stray, 0) << "not the figure alone: " << last.foreign
+				<< " pixels in neither colour, " << last.stray << " lit outside it";
+		}
+		// Within the 1.2 s after a switch in which the library, as
+		// released, let keys go by.
+		pause_ms(500);
+		d->press(desktop_window(), way == THREE_KEYS ? XK_End : XK_space,
+		         way == THREE_KEYS ? std::vector<KeySym>{ XK_Control_L, XK_Alt_L } : std::vector<KeySym>{});
+		EXPECT_EQ(r.exit_status(), 0) << why_running(r, 640, 480);
+		EXPECT_EQ(trimmed(r.output), way == HANG ? "dotfall: the display's shut-down hung; ended anyway" : "");
+		EXPECT_TRUE(desktop_is(1024, 768)) << "the desktop stayed " << desktop_size();
+	}
+}
+ON_DESKTOPS(WineVirtualDesktop, VIRTUAL_DESKTOP);
+
+} // namespace
