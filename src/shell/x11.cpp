@@ -201,6 +201,10 @@ int platform_start(void)
 	hold_signals(before, &mask);
 	int started = install_allegro(SYSTEM_AUTODETECT, &errno, atexit);
 	take_signals(before, &mask);
+	/* Allegro's X keyboard raises TERM at the process on Ctrl+Alt+End
+	 * (three_finger_flag), which would end the run as a signal, status 143.
+	 * Off, those are keys like any other, as on Windows. */
+	three_finger_flag = FALSE;
 	if (started == 0) {
 		XSetIOErrorHandler(display_lost);
 		XSetErrorHandler(x_error);
