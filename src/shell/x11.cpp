@@ -97,18 +97,21 @@ static int display_lost(Display *)
 }
 
 /* Xlib's default error handler prints and calls exit(), which hangs the same
- * way. The error that comes is nearly always another client destroying our
- * window (a window manager's kill, xdotool); anything else is printed. The
- * handler may make no request: it notes the loss, and the run ends through
- * the library's usual shut-down, which puts back a mode it switched. */
-static int x_error(Display *dpy, XErrorEvent *e)
+ * way. Only the loss of dotfall's own windows ends the run: an error that
+ * names one of them (Allegro's managed window _xwin.wm_window, the display
+ * _xwin.window inside it, or its full-screen _xwin.fs_window), as when
+ * another client destroys it (a window manager's kill, xdotool). Any other
+ * error is survived, and says nothing: an untrusted connection (ssh -X) is
+ * refused Allegro's keyboard control (request 102), its grabs and the
+ * extensions it asks for, and the run draws on without them. The handler
+ * may make no request: it notes the loss, and the run ends through Allegro's
+ * usual shut-down, which puts back a mode it switched. */
+static int x_error(Display *, XErrorEvent *e)
 {
-	if (e->error_code != BadWindow && e->error_code != BadDrawable) {
-		char text[128];
-		XGetErrorText(dpy, e->error_code, text, sizeof text);
-		fprintf(stderr, "X Error: %s (request %d)\n", text, e->request_code);
-	}
-	window_lost = true;
+	XID id = e->resourceid;
+	bool ours = id != None && (id == _xwin.wm_window || id == _xwin.window || id == _xwin.fs_window);
+	if (ours && (e->error_code == BadWindow || e->error_code == BadDrawable))
+		window_lost = true;
 	return 0;
 }
 
