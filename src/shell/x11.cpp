@@ -37,6 +37,11 @@ void *allegro_icon = (void *)icon_xpm;
 static volatile sig_atomic_t signalled;
 static std::atomic<bool> window_lost;
 
+/* The second connection that follows the full-screen window's size
+ * (watch_size), or none: Allegro's input turn, which takes no argument, is
+ * where it is read. */
+static Display *size_watch;
+
 /* Where the pointer was at the start: the library's full screen moves it to
  * the display's middle and keeps it there, and it goes back at the end. */
 static struct {
@@ -237,27 +242,56 @@ int display_driver(const settings *s)
 	return managed ? GFX_AUTODETECT_WINDOWED : GFX_AUTODETECT_FULLSCREEN;
 }
 
-/* The library's input handler, with a look first at whether the window
- * manager has resized the full-screen window (its first size, a monitor
- * changed, KWin's odd sizes): the display is then centred again from the
- * size it has now, which the gravity alone misses by the pixels it rounds
- * off at each change. The sizes are asked of the server, not taken from its
- * ConfigureNotify events: the library's handler reads the queue too, and
- * drops any such event that reaches it first. It runs with the display
- * locked, every 10 ms or so. */
+/* A second connection to the X server that only listens for the managed
+ * window's structure events: Allegro's input turn reads every event of its
+ * own connection and drops a ConfigureNotify it has no use for, but cannot
+ * take this one's. It listens before the size is first read, so that no
+ * change is missed. Where the server refuses another connection, the
+ * display's gravity alone keeps it centred, to within a pixel. */
+static void watch_size(void)
+{
+	size_watch = XOpenDisplay(DisplayString(_xwin.display));
+	if (!size_watch)
+		return;
+	XSelectInput(size_watch, _xwin.wm_window, StructureNotifyMask);
+	XSync(size_watch, False);
+}
+
+/* When the window manager has resized the full-screen window (its first
+ * size, a monitor changed, KWin's odd sizes), the display is centred again
+ * in the size it has now, which the gravity alone misses by the pixel it
+ * rounds off at each change. Only events already come are read
+ * (QueuedAfterReading): no request, no wait for the server. */
 static void follow_size(void)
 {
-	Display *dpy = _xwin.display;
-	Window root;
-	int x, y, left, top;
-	unsigned w, h, dw, dh, border, depth;
-	if (XGetGeometry(dpy, _xwin.wm_window, &root, &x, &y, &w, &h, &border, &depth) &&
-	    XGetGeometry(dpy, _xwin.window, &root, &left, &top, &dw, &dh, &border, &depth)) {
-		int cx = ((int)w - SCREEN_W) / 2, cy = ((int)h - SCREEN_H) / 2;
-		if (left != cx || top != cy)
-			XMoveWindow(dpy, _xwin.window, cx, cy);
+	int w = -1, h = -1;
+	while (XEventsQueued(size_watch, QueuedAfterReading) > 0) {
+		XEvent e;
+		XNextEvent(size_watch, &e);
+		if (e.type == ConfigureNotify && e.xconfigure.window == _xwin.wm_window) {
+			w = e.xconfigure.width;
+			h = e.xconfigure.height;
+		}
 	}
-	_xwin_private_handle_input();
+	if (w >= 0)
+		XMoveWindow(_xwin.display, _xwin.window, (w - SCREEN_W) / 2, (h - SCREEN_H) / 2);
+}
+
+/* Allegro's input turn (_xwin_private_handle_input in its xwin.c, every
+ * 10 ms or so from its background thread, with the display locked by
+ * XLOCK) starts with an XSync: a round trip, during which no pixel can be
+ * sent, on every turn whether or not anything came. Ours calls it only when
+ * there is something for it: events, read without waiting for the server
+ * (XEventsQueued with QueuedAfterFlush, which also sends the pixels buffered
+ * so far), or a pointer in Allegro's warped mode, whose count goes on by the
+ * turn. An X error comes in with the events, and so does the display's
+ * loss. */
+static void input_turn(void)
+{
+	if (size_watch)
+		follow_size();
+	if (XEventsQueued(_xwin.display, QueuedAfterFlush) > 0 || _xwin.mouse_warped)
+		_xwin_private_handle_input();
 }
 
 /* The managed window's background is black, and the display is a window
@@ -269,6 +303,7 @@ static void follow_size(void)
 static void fill_output(void)
 {
 	Display *dpy = _xwin.display;
+	watch_size();
 	XLOCK();
 	XWindowAttributes now;
 	XGetWindowAttributes(dpy, _xwin.wm_window, &now);
@@ -277,7 +312,6 @@ static void fill_output(void)
 	centred.win_gravity = CenterGravity;
 	XChangeWindowAttributes(dpy, _xwin.window, CWWinGravity, &centred);
 	XDefineCursor(dpy, _xwin.wm_window, _xwin.cursor);
-	_xwin_input_handler = follow_size;
 
 	XSizeHints *hints = XAllocSizeHints();
 	if (hints) {
@@ -350,6 +384,10 @@ void display_set(const settings *s, int driver)
 		fill_output();
 	else if (s->fullscreen)
 		centre_on_monitor();
+	XLOCK();
+	if (!_xwin_input_handler)
+		_xwin_input_handler = input_turn;
+	XUNLOCK();
 }
 
 /* Each pixel is sent to the server on its own whether the screen is held or
@@ -388,7 +426,12 @@ bool picture_lost(void)
 void platform_end(int)
 {
 	XLOCK();
-	_xwin_input_handler = nullptr;
+	if (_xwin_input_handler == input_turn)
+		_xwin_input_handler = nullptr;
+	if (size_watch) {
+		XCloseDisplay(size_watch);
+		size_watch = nullptr;
+	}
 	XSetErrorHandler(x_error_ignored);
 	if (_xwin.mouse_grabbed && pointer_before.known) {
 		XUngrabPointer(_xwin.display, CurrentTime);
