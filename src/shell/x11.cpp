@@ -1,6 +1,7 @@
-/* The X Window System under the run: signals taken as a key, the X server's
- * errors and loss, full screen through the window manager wherever one
- * offers it, and dotfall's own name and icon on its windows. */
+/* The X Window System under the run, through Allegro's X11 driver and its
+ * internals (_xwin, XLOCK, _xwin_input_handler): signals taken as a key,
+ * the X server's errors and loss, full screen through the window manager
+ * wherever one offers it, and dotfall's own name and icon on its windows. */
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -22,16 +23,15 @@
 #include "settings/settings.h"
 #include "shell/platform.h"
 
-/* The library puts this picture in its window's WM_HINTS as the icon, once
- * the program defines it (the library's own way to name a program's icon):
- * the menu's icon, not the library's. */
+/* Allegro puts this picture in its window's WM_HINTS as the icon, once the
+ * program defines it (Allegro's own way to name a program's icon): the
+ * menu's icon, not Allegro's. */
 extern "C" {
 void *allegro_icon = (void *)icon_xpm;
 }
 
-/* The signal that asked the run to end, or 0; and whether an X error, nearly
- * always another client destroying the display's window, ended the display.
- * These are variables of our own outside a function (with the pointer's
+/* The signal that asked the run to end, or 0; and whether an X error told
+ * of the window's loss (x_error). These are variables of our own outside a function (with the pointer's
  * place below) because a signal handler and an Xlib error handler can do
  * nothing safely but set a flag, and the run must see it. */
 static volatile sig_atomic_t signalled;
@@ -42,7 +42,7 @@ static std::atomic<bool> window_lost;
  * where it is read. */
 static Display *size_watch;
 
-/* Where the pointer was at the start: the library's full screen moves it to
+/* Where the pointer was at the start: Allegro's full screen moves it to
  * the display's middle and keeps it there, and it goes back at the end. */
 static struct {
 	bool known;
@@ -59,9 +59,9 @@ static void note_signal(int sig)
 	signalled = sig;
 }
 
-/* The library's X start-up puts in handlers of its own for INT, TERM and
+/* Allegro's X start-up puts in handlers of its own for INT, TERM and
  * QUIT, which abort when they interrupt a pixel write and otherwise shut
- * the library down inside the handler. Hold the signals back until ours
+ * Allegro down inside the handler. Hold the signals back until ours
  * are in, remembering what they were set to before. */
 static void hold_signals(struct sigaction *before, sigset_t *mask)
 {
@@ -76,7 +76,7 @@ static void hold_signals(struct sigaction *before, sigset_t *mask)
 
 /* Only sets the flag, which the loop reads at its next turn. A signal that
  * was ignored when we started (nohup, a background job) stays ignored, and
- * QUIT gets back what it had. SA_RESTART keeps the library's own calls from
+ * QUIT gets back what it had. SA_RESTART keeps Allegro's own calls from
  * seeing EINTR. Then whatever came in the meantime is let through. */
 static void take_signals(const struct sigaction *before, const sigset_t *mask)
 {
@@ -93,10 +93,10 @@ static void take_signals(const struct sigaction *before, const sigset_t *mask)
 }
 
 /* When the X server goes away, Xlib's default handler calls exit(), whose
- * handlers include the library's shut-down; that waits for a lock which the
- * interrupted pixel write still holds, and the process hangs. With the
- * display gone there is nothing left to shut down: end at once. */
-static int display_lost(Display *)
+ * handlers include Allegro's shut-down; that waits for the lock (XLOCK)
+ * which the interrupted pixel write still holds, and the process hangs.
+ * With the display gone there is nothing left to shut down: end at once. */
+static int server_lost(Display *)
 {
 	_exit(1);
 }
@@ -120,7 +120,7 @@ static int x_error(Display *, XErrorEvent *e)
 	return 0;
 }
 
-/* While the library shuts down, a window it meets already destroyed is no
+/* While Allegro shuts down, a window it meets already destroyed is no
  * fault: full screen draws on a window of its own, so another client can
  * destroy the managed window while the picture goes on. */
 static int x_error_ignored(Display *, XErrorEvent *)
@@ -161,7 +161,7 @@ static bool manager_fills_screen(Display *dpy)
 	return live && std::find(states.begin(), states.end(), full) != states.end();
 }
 
-/* The managed window is dotfall's on every desktop: its class (the library
+/* The managed window is dotfall's on every desktop: its class (Allegro
  * sets its own, and the one asked for only on the inner window) and its
  * icon at each size, for task bars and window switchers. */
 static void name_window(void)
@@ -200,7 +200,7 @@ int platform_start(void)
 {
 	/* A write to an X server that has just gone, or of the failure message
 	 * to a reader that has gone, fails; it must not kill the process. The
-	 * display's loss then ends the run with status 1 (display_lost), and the
+	 * server's loss then ends the run with status 1 (server_lost), and the
 	 * message's too. (xmessage, which inherits this, writes nothing there.) */
 	signal(SIGPIPE, SIG_IGN);
 
@@ -214,7 +214,7 @@ int platform_start(void)
 	 * Off, those are keys like any other, as on Windows. */
 	three_finger_flag = FALSE;
 	if (started == 0) {
-		XSetIOErrorHandler(display_lost);
+		XSetIOErrorHandler(server_lost);
 		XSetErrorHandler(x_error);
 		name_window();
 		note_pointer();
@@ -222,17 +222,17 @@ int platform_start(void)
 	return started;
 }
 
-/* The library's full screen is a window of its own over the X screen, which
+/* Allegro's full screen is a window of its own over the X screen, which
  * no window manager sees, with the keyboard grabbed and a VidMode switch.
  * On a desktop that switch rearranges it: the drivers people use give every
  * monitor the mode at 0,0, window managers squeeze the windows into it, and
  * two monitors are left mirrored after the run. Under XWayland it is worse:
  * the compositor may give the grab no keys, and stretches the mode over the
  * output. Wherever a window manager makes windows full screen itself (Xorg
- * desktops, and Wayland ones through XWayland), full screen is the library's
+ * desktops, and Wayland ones through XWayland), full screen is Allegro's
  * window, which it is asked to fill (see fill_output): on its own monitor,
- * nothing else moved. The library's own is left for a bare X server. */
-int display_driver(const settings *s)
+ * nothing else moved. Allegro's own is left for a bare X server. */
+int graphics_driver(const settings *s)
 {
 	if (!s->fullscreen)
 		return GFX_AUTODETECT_WINDOWED;
@@ -296,7 +296,7 @@ static void input_turn(void)
 
 /* The managed window's background is black, and the display is a window
  * inside it, kept centred (follow_size, and its gravity in between). Larger
- * than the monitor, it is cropped evenly. The library fixed the window's
+ * than the monitor, it is cropped evenly. Allegro fixed the window's
  * size (minimum equal to maximum), and mutter will not make such a window
  * full screen: those hints go. The pointer is hidden over the black around
  * the display too. */
@@ -362,7 +362,7 @@ static XRectangle primary_monitor(Display *dpy)
 	return r;
 }
 
-/* The library centres its full-screen display on the whole X screen, which
+/* Allegro centres its full-screen display on the whole X screen, which
  * on two monitors puts it across the seam between them: it goes to the
  * middle of one monitor instead. After a mode switch the display is at the
  * switched mode's viewport, at 0,0, and stays there. */
@@ -378,7 +378,7 @@ static void centre_on_monitor(void)
 	XUNLOCK();
 }
 
-void display_set(const settings *s, int driver)
+void mode_set(const settings *s, int driver)
 {
 	if (s->fullscreen && driver == GFX_AUTODETECT_WINDOWED)
 		fill_output();
@@ -390,13 +390,20 @@ void display_set(const settings *s, int driver)
 	XUNLOCK();
 }
 
-/* Each pixel is sent to the server on its own whether the screen is held or
- * not, and a hold keeps the library's input thread from the lock it needs
- * to take a key, so that a key ends the run later, at times by a tenth of a
- * second. */
-bool hold_screen(void)
+/* Each pixel is sent to the server on its own whether the screen is held
+ * or not, and a hold keeps Allegro's input thread from the lock (XLOCK) it
+ * needs to take a key, so that a key would end the run later. The X server
+ * keeps the display's picture, or asks Allegro to draw it again, which it
+ * does itself; a window behind others draws on. */
+extern const bool HOLD_SCREEN = false;
+
+next_turn what_next(void)
 {
-	return false;
+	if (window_lost)
+		return TURN_WINDOW_LOST;
+	if (signalled)
+		return TURN_END;
+	return TURN_DRAW;
 }
 
 int end_signal(void)
@@ -404,24 +411,7 @@ int end_signal(void)
 	return signalled;
 }
 
-bool display_shown(void)
-{
-	return !window_lost;
-}
-
-/* The X server keeps the display's picture, or asks the library to draw it
- * again, which it does itself; a window behind others draws on. */
-bool picture_shown(void)
-{
-	return true;
-}
-
-bool picture_lost(void)
-{
-	return false;
-}
-
-/* The library lets go of the pointer only in its shut-down, and a pointer
+/* Allegro lets go of the pointer only in its shut-down, and a pointer
  * confined to the display cannot be put back: let go of it here. */
 void platform_end(int)
 {
