@@ -1,6 +1,6 @@
 // The yardstick for dotfall on a display: the library's display path alone.
 // It starts as dotfall does, settings and all, and then draws with nothing
-// but the step and the library's putpixel, a key test every CLOCK_STEPS
+// but the step and the library's putpixel, a key test every KEY_STEPS
 // steps: no call into the plotter, no clock, no signal checks. What dotfall
 // spends a step beyond this is its own code's.
 #include <cerrno>
@@ -11,6 +11,9 @@
 
 #include "drawing/chaos.h"
 #include "settings/settings.h"
+
+// As often as dotfall's loop reads its clock (CLOCK_STEPS in its main.cpp).
+#define KEY_STEPS 1024
 
 int main(void)
 {
@@ -38,7 +41,7 @@ int main(void)
 	                          { s.point_3_x, s.point_3_y } };
 	point at = { SCREEN_W / 2, SCREEN_H / 2 };
 	while (!keypressed())
-		for (int n = 0; n < CLOCK_STEPS; n++) {
+		for (int n = 0; n < KEY_STEPS; n++) {
 			at = chaos_next(points, at);
 			putpixel(screen, at.x, at.y, 1);
 		}

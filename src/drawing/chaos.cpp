@@ -1,6 +1,6 @@
-/* The chaos-game plotter. Pixels go straight to the library's visible
- * screen; its putpixel clips to the display, so positions outside it cost
- * nothing but the move. */
+/* The chaos-game plotter. Pixels go straight to Allegro's visible screen;
+ * its putpixel clips to the display, so positions outside it cost nothing
+ * but the move. */
 #include "chaos.h"
 
 #include <allegro.h>

@@ -30,10 +30,4 @@ inline point chaos_next(const point points[3], point from)
 	return point{ (int32_t)(((int64_t)from.x + p.x) / 2), (int32_t)(((int64_t)from.y + p.y) / 2) };
 }
 
-/* The steps are drawn in batches, with a look for a key between them. A
- * batch ends after BATCH_MS, read on the clock every CLOCK_STEPS steps, so
- * that a key ends the run as promptly on a slow display as on a fast one. */
-#define BATCH_MS 2
-#define CLOCK_STEPS 1024
-
 #endif

@@ -1,5 +1,5 @@
 /* Settings: the defaults and the keys of "dotfall.ini", read through the
- * library's configuration reader. Missing files, sections and keys leave a
+ * Allegro's configuration reader. Missing files, sections and keys leave a
  * field as it was; how a present value reads as a number is get_config_int's
  * rule. */
 #include "settings.h"
@@ -120,7 +120,7 @@ static size_t read_regular_file(const char *name, char *buf, size_t size)
  * the key's code and indexes its key tables with it: 127 and up write past
  * them (huge values crash), and 115 to 126 turn the key into a modifier,
  * which never reaches keypressed(). Such entries are removed from the text in
- * memory, duplicates too, with the library's own lookup, so what remains is
+ * memory, duplicates too, with Allegro's own lookup, so what remains is
  * exactly what the driver would read; the file itself is never touched. */
 static void drop_unsafe_keymap(void)
 {
@@ -197,7 +197,7 @@ void load_settings_file(const char *name)
 		n = 0;
 	/* Editors on Windows start UTF-8 text with a byte-order mark; left in,
 	 * it would hide the first section header. Notepad's "Unicode" is UTF-16
-	 * with a mark, which the library cannot read at all: it is read as the
+	 * with a mark, which Allegro cannot read at all: it is read as the
 	 * same text in UTF-8 would be. */
 	if (n >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
 		skip = 3;
@@ -211,7 +211,7 @@ void load_settings_file(const char *name)
 			n = 0;
 		}
 	}
-	/* As text, not as a file: the library then has no name it could ever
+	/* As text, not as a file: Allegro then has no name it could ever
 	 * write its configuration back to. */
 	set_config_data(text ? text + skip : "", (int)(n - skip));
 	free(text);

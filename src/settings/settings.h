@@ -15,7 +15,7 @@ struct settings {
 	int32_t point_2_x, point_2_y;
 	int32_t point_3_x, point_3_y;
 
-	/* [colors]: palette components, 0 to 63 on the library's scale */
+	/* [colors]: palette components, 0 to 63 on Allegro's scale */
 	uint8_t foreground_color_r, foreground_color_g, foreground_color_b;
 	uint8_t background_color_r, background_color_g, background_color_b;
 };
@@ -25,11 +25,11 @@ struct settings {
 /* No real settings file comes near this; a bigger one is not read at all. */
 #define SETTINGS_MAX_BYTES (1 << 20)
 
-/* Make the named file the library's current configuration, as text in
+/* Make the named file Allegro's current configuration, as text in
  * memory: only a regular file of at most SETTINGS_MAX_BYTES counts, anything
  * else (missing, unreadable, too big, a folder, FIFO or device) is no
  * settings file. A leading UTF-8 byte-order mark is skipped, and text with a
- * UTF-16 one is read as the same text in UTF-8. Library entries
+ * UTF-16 one is read as the same text in UTF-8. Entries for Allegro
  * that would corrupt its tables are then dropped, in memory only. */
 void load_settings_file(const char *name);
 

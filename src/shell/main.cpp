@@ -1,6 +1,6 @@
 /* dotfall: draws the triangle fractal by the chaos game until a key is
- * pressed. This is the whole run, start to end, in one pass; what differs
- * between platforms is behind shell/platform.h. */
+ * pressed, on Allegro 4. This is the whole run, start to end, in one pass;
+ * what differs between platforms is behind shell/platform.h. */
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -11,7 +11,7 @@
 #include "settings/settings.h"
 #include "shell/platform.h"
 
-/* The X11 driver does not check sizes: zero aborts the process, negative
+/* Allegro's X11 driver does not check sizes: zero aborts the process, negative
  * sizes "succeed" with nothing visible, and huge ones overflow its buffer
  * arithmetic. Sizes outside 1..MAX_SIDE are refused here instead, as a
  * display the driver cannot set. */
@@ -19,10 +19,16 @@
 
 #define FAILURE "Error setting graphics mode!"
 
-/* Shuts the library down and returns the status; but after a signal the
+/* The steps are drawn in batches, with a look for a key between them. A
+ * batch ends after BATCH_MS, read on the clock every CLOCK_STEPS steps, so
+ * that a key ends the run as promptly on a slow display as on a fast one. */
+#define BATCH_MS 2
+#define CLOCK_STEPS 1024
+
+/* Shuts Allegro down and returns the status; but after a signal the
  * process ends by that signal, so that the shell or service manager that
  * started it sees what happened. allegro_exit has put back the handlers
- * from before the library, not our own or the default action. */
+ * from before Allegro, not our own or the default action. */
 static int end_run(int status)
 {
 	platform_end(status);
@@ -37,8 +43,8 @@ static int end_run(int status)
 /* Nobody is left to read the message once a signal asked us to end. */
 static int display_failed(void)
 {
-	/* With no system driver (no display at all) the library prints the text
-	 * exactly as given; its X driver ends the line itself. End it here too,
+	/* With no system driver (no display at all) Allegro's allegro_message
+	 * prints the text exactly as given; its X driver ends the line itself. End it here too,
 	 * so the message is one whole line on standard output either way. A
 	 * message box still gets the text alone. */
 	if (!end_signal())
@@ -53,13 +59,13 @@ int main(void)
 
 	srand((unsigned)time(NULL));
 
-	/* The library reads text, the settings file included, as UTF-8 by
-	 * default, and its decoder loops forever on some malformed bytes (the
-	 * six-byte form FD 9F A5 8B BB B8, for one). The file holds only numbers
-	 * and names: plain 8-bit text it is, set before the library starts. */
+	/* Allegro reads text, the settings file included, as UTF-8 by default,
+	 * and its decoder loops forever on some malformed bytes (the six-byte
+	 * form FD 9F A5 8B BB B8, for one). The file holds only numbers and
+	 * names: plain 8-bit text it is, set before Allegro starts. */
 	set_uformat(U_ASCII);
 
-	/* Without a usable display the library's drivers are missing and
+	/* Without a usable display Allegro's drivers are missing and
 	 * everything after this would crash: report it as the display failure. */
 	if (platform_start() != 0)
 		return display_failed();
@@ -70,10 +76,10 @@ int main(void)
 	read_screen_settings(&s);
 	if (s.screenw < 1 || s.screenw > MAX_SIDE || s.screenh < 1 || s.screenh > MAX_SIDE)
 		return display_failed();
-	int driver = display_driver(&s);
+	int driver = graphics_driver(&s);
 	if (set_gfx_mode(driver, s.screenw, s.screenh, 0, 0) != 0)
 		return display_failed();
-	display_set(&s, driver);
+	mode_set(&s, driver);
 
 	/* Everything from here follows the display that was set, which need not
 	 * be the size that was asked for. */
@@ -90,29 +96,33 @@ int main(void)
 	set_color(1, &foreground);
 
 	/* The steps draw in batches (BATCH_MS): the key, the signal and the
-	 * display's loss are looked at between them, as input calls are not
-	 * allowed while the screen is held, and none draws while it would not be
-	 * shown. A signal taken during start-up ends the run here, before any
-	 * step. */
-	bool hold = hold_screen();
-	while (!keypressed() && !end_signal() && display_shown()) {
-		if (!picture_shown()) {
+	 * window's loss are looked at between them, as Allegro allows no input
+	 * call while the screen is held. A signal taken during start-up ends
+	 * the run here, before any step. The status is the window's loss as it
+	 * stands at the end, whatever ended the loop. */
+	for (;;) {
+		if (keypressed())
+			break;
+		next_turn next = what_next();
+		if (next == TURN_END || next == TURN_WINDOW_LOST)
+			break;
+		if (next == TURN_WAIT) {
 			rest(BATCH_MS);
 			continue;
 		}
-		if (picture_lost())
+		if (next == TURN_REDRAW)
 			clear_bitmap(screen);
-		if (hold)
+		if (HOLD_SCREEN)
 			acquire_screen();
 		auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(BATCH_MS);
 		do
 			for (int i = 0; i < CLOCK_STEPS; i++)
 				chaos_step(&state);
 		while (std::chrono::steady_clock::now() < end);
-		if (hold)
+		if (HOLD_SCREEN)
 			release_screen();
 	}
 
-	return end_run(display_shown() ? 0 : 1);
+	return end_run(what_next() == TURN_WINDOW_LOST ? 1 : 0);
 }
 END_OF_MAIN()

@@ -1,5 +1,5 @@
-/* Windows under the run: the library's DirectX drivers, drawing on while
- * the display is not in front, and a shut-down that cannot hang. */
+/* Windows under the run: Allegro's DirectX drivers, drawing on while the
+ * display is not in front, and a shut-down that cannot hang. */
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -10,7 +10,7 @@
 #include "settings/settings.h"
 #include "shell/platform.h"
 
-/* The library's Windows keyboard aborts the process on Ctrl+Alt+End: no
+/* Allegro's Windows keyboard aborts the process on Ctrl+Alt+End: no
  * shut-down, so a full screen's display mode stays switched, and status 3.
  * Off, those are keys like any other, and end the run as a key does. */
 int platform_start(void)
@@ -20,12 +20,12 @@ int platform_start(void)
 	return status;
 }
 
-int display_driver(const settings *s)
+int graphics_driver(const settings *s)
 {
 	return s->fullscreen ? GFX_DIRECTX_ACCEL : GFX_DIRECTX_WIN;
 }
 
-/* Set in the library's window thread as a full screen goes behind another
+/* Set in Allegro's window thread as a full screen goes behind another
  * program and comes back to the front; that thread must not draw while the
  * run holds the screen. */
 static volatile int switched_out, switched_in;
@@ -41,16 +41,15 @@ static void note_switch_in(void)
 	switched_in = 1;
 }
 
-/* The library's default pauses drawing whenever the display is not in
- * front, and a full screen paused so stays frozen where no key reaches it.
- * Run on in the background instead, as on X11; full screen only offers
- * that with its picture forgotten (BACKAMNESIA). Away, a full screen draws
- * nothing (picture_shown): Windows loses what it would draw, and Wine fills
- * the surface with the program switched to at each lock, which showed for
- * a second on the way back. Back in front its surface may hold anything,
- * so it is cleared first (picture_lost). The callbacks go after the mode,
- * which drops them. */
-void display_set(const settings *s, int)
+/* Allegro's default pauses drawing whenever the display is not in front,
+ * and a full screen paused so stays frozen where no key reaches it. Run on
+ * in the background instead, as on X11; full screen only offers that with
+ * its picture forgotten (BACKAMNESIA). Away, a full screen draws nothing
+ * (TURN_WAIT): Windows loses what it would draw, and Wine copies the
+ * program in front into the surface at each lock. Back in front its surface
+ * may hold anything, so it is cleared first (TURN_REDRAW). The callbacks go
+ * after the mode, which drops them. */
+void mode_set(const settings *s, int)
 {
 	set_display_switch_mode(s->fullscreen ? SWITCH_BACKAMNESIA : SWITCH_BACKGROUND);
 	if (s->fullscreen) {
@@ -62,45 +61,34 @@ void display_set(const settings *s, int)
 /* With DirectX each pixel would otherwise lock the surface on its own and,
  * in a window, copy it out on its own: thousands of pixels a second instead
  * of millions. */
-bool hold_screen(void)
+extern const bool HOLD_SCREEN = true;
+
+/* The console's Ctrl+C is Allegro's and the C runtime's matter here: no
+ * signal is taken as a key, and the display's window is Allegro's to look
+ * after. */
+next_turn what_next(void)
 {
-	return true;
+	if (switched_out)
+		return TURN_WAIT;
+	if (switched_in) {
+		switched_in = 0;
+		return TURN_REDRAW;
+	}
+	return TURN_DRAW;
 }
 
-/* The console's Ctrl+C is the library's and the C runtime's matter here:
- * no signal is taken as a key. */
 int end_signal(void)
 {
 	return 0;
 }
 
-/* On Windows the display's window is the library's to look after. */
-bool display_shown(void)
-{
-	return true;
-}
-
-bool picture_shown(void)
-{
-	return !switched_out;
-}
-
-bool picture_lost(void)
-{
-	if (!switched_in)
-		return false;
-	switched_in = 0;
-	return true;
-}
-
-/* On a desktop the window loses the focus on the way out, and the library's
- * DirectX shut-down, which waits on its window thread, has been seen to wait
- * for good: the display gone, the process left running. The one such wait
- * we found is mended in the library itself (windows/patches/); for any other
- * the run is over by then, so past EXIT_GRACE_MS the process ends anyway,
- * with the run's status, and says so. A full screen's display mode would
- * then stay switched (Windows puts it back only when the library does), so
- * it is put back first. */
+/* Allegro's DirectX shut-down waits on its window thread, and on a desktop,
+ * where the window loses the focus on the way out, that wait can last for
+ * good (one such wait is mended in Allegro itself, windows/patches/). The
+ * run is over by then, so past EXIT_GRACE_MS the process ends anyway, with
+ * the run's status, and says so. A full screen's display mode would then
+ * stay switched (Windows puts it back only when Allegro does), so it is put
+ * back first. */
 #define EXIT_GRACE_MS 3000
 
 /* What the watchdog needs: both fit in the thread's one argument. */
@@ -123,13 +111,6 @@ void platform_end(int status)
 	bool fullscreen = gfx_driver && !is_windowed_mode();
 	uintptr_t arg = (uintptr_t)status << 1 | (fullscreen ? 1 : 0);
 	HANDLE watchdog = CreateThread(NULL, 0, end_anyway, (LPVOID)arg, 0, NULL);
-	if (!watchdog)
-		return;
-	CloseHandle(watchdog);
-#ifdef DOTFALL_HANG_EXIT
-	/* The tests' build of the program (dotfall-hang.exe, never shipped):
-	 * a shut-down that hangs for good, for the watchdog to end with the mode
-	 * still switched. */
-	Sleep(INFINITE);
-#endif
+	if (watchdog)
+		CloseHandle(watchdog);
 }

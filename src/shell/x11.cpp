@@ -1,6 +1,7 @@
-/* The X Window System under the run: signals taken as a key, the X server's
- * errors and loss, full screen through the window manager wherever one
- * offers it, and dotfall's own name and icon on its windows. */
+/* The X Window System under the run, through Allegro's X11 driver and its
+ * internals (_xwin, XLOCK, _xwin_input_handler): signals taken as a key,
+ * the X server's errors and loss, full screen through the window manager
+ * wherever one offers it, and dotfall's own name and icon on its windows. */
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -22,22 +23,26 @@
 #include "settings/settings.h"
 #include "shell/platform.h"
 
-/* The library puts this picture in its window's WM_HINTS as the icon, once
- * the program defines it (the library's own way to name a program's icon):
- * the menu's icon, not the library's. */
+/* Allegro puts this picture in its window's WM_HINTS as the icon, once the
+ * program defines it (Allegro's own way to name a program's icon): the
+ * menu's icon, not Allegro's. */
 extern "C" {
 void *allegro_icon = (void *)icon_xpm;
 }
 
-/* The signal that asked the run to end, or 0; and whether an X error, nearly
- * always another client destroying the display's window, ended the display.
- * These are variables of our own outside a function (with the pointer's
+/* The signal that asked the run to end, or 0; and whether an X error told
+ * of the window's loss (x_error). These are variables of our own outside a function (with the pointer's
  * place below) because a signal handler and an Xlib error handler can do
  * nothing safely but set a flag, and the run must see it. */
 static volatile sig_atomic_t signalled;
 static std::atomic<bool> window_lost;
 
-/* Where the pointer was at the start: the library's full screen moves it to
+/* The second connection that follows the full-screen window's size
+ * (watch_size), or none: Allegro's input turn, which takes no argument, is
+ * where it is read. */
+static Display *size_watch;
+
+/* Where the pointer was at the start: Allegro's full screen moves it to
  * the display's middle and keeps it there, and it goes back at the end. */
 static struct {
 	bool known;
@@ -54,9 +59,9 @@ static void note_signal(int sig)
 	signalled = sig;
 }
 
-/* The library's X start-up puts in handlers of its own for INT, TERM and
+/* Allegro's X start-up puts in handlers of its own for INT, TERM and
  * QUIT, which abort when they interrupt a pixel write and otherwise shut
- * the library down inside the handler. Hold the signals back until ours
+ * Allegro down inside the handler. Hold the signals back until ours
  * are in, remembering what they were set to before. */
 static void hold_signals(struct sigaction *before, sigset_t *mask)
 {
@@ -71,7 +76,7 @@ static void hold_signals(struct sigaction *before, sigset_t *mask)
 
 /* Only sets the flag, which the loop reads at its next turn. A signal that
  * was ignored when we started (nohup, a background job) stays ignored, and
- * QUIT gets back what it had. SA_RESTART keeps the library's own calls from
+ * QUIT gets back what it had. SA_RESTART keeps Allegro's own calls from
  * seeing EINTR. Then whatever came in the meantime is let through. */
 static void take_signals(const struct sigaction *before, const sigset_t *mask)
 {
@@ -88,31 +93,34 @@ static void take_signals(const struct sigaction *before, const sigset_t *mask)
 }
 
 /* When the X server goes away, Xlib's default handler calls exit(), whose
- * handlers include the library's shut-down; that waits for a lock which the
- * interrupted pixel write still holds, and the process hangs. With the
- * display gone there is nothing left to shut down: end at once. */
-static int display_lost(Display *)
+ * handlers include Allegro's shut-down; that waits for the lock (XLOCK)
+ * which the interrupted pixel write still holds, and the process hangs.
+ * With the display gone there is nothing left to shut down: end at once. */
+static int server_lost(Display *)
 {
 	_exit(1);
 }
 
 /* Xlib's default error handler prints and calls exit(), which hangs the same
- * way. The error that comes is nearly always another client destroying our
- * window (a window manager's kill, xdotool); anything else is printed. The
- * handler may make no request: it notes the loss, and the run ends through
- * the library's usual shut-down, which puts back a mode it switched. */
-static int x_error(Display *dpy, XErrorEvent *e)
+ * way. Only the loss of dotfall's own windows ends the run: an error that
+ * names one of them (Allegro's managed window _xwin.wm_window, the display
+ * _xwin.window inside it, or its full-screen _xwin.fs_window), as when
+ * another client destroys it (a window manager's kill, xdotool). Any other
+ * error is survived, and says nothing: an untrusted connection (ssh -X) is
+ * refused Allegro's keyboard control (request 102), its grabs and the
+ * extensions it asks for, and the run draws on without them. The handler
+ * may make no request: it notes the loss, and the run ends through Allegro's
+ * usual shut-down, which puts back a mode it switched. */
+static int x_error(Display *, XErrorEvent *e)
 {
-	if (e->error_code != BadWindow && e->error_code != BadDrawable) {
-		char text[128];
-		XGetErrorText(dpy, e->error_code, text, sizeof text);
-		fprintf(stderr, "X Error: %s (request %d)\n", text, e->request_code);
-	}
-	window_lost = true;
+	XID id = e->resourceid;
+	bool ours = id != None && (id == _xwin.wm_window || id == _xwin.window || id == _xwin.fs_window);
+	if (ours && (e->error_code == BadWindow || e->error_code == BadDrawable))
+		window_lost = true;
 	return 0;
 }
 
-/* While the library shuts down, a window it meets already destroyed is no
+/* While Allegro shuts down, a window it meets already destroyed is no
  * fault: full screen draws on a window of its own, so another client can
  * destroy the managed window while the picture goes on. */
 static int x_error_ignored(Display *, XErrorEvent *)
@@ -153,7 +161,7 @@ static bool manager_fills_screen(Display *dpy)
 	return live && std::find(states.begin(), states.end(), full) != states.end();
 }
 
-/* The managed window is dotfall's on every desktop: its class (the library
+/* The managed window is dotfall's on every desktop: its class (Allegro
  * sets its own, and the one asked for only on the inner window) and its
  * icon at each size, for task bars and window switchers. */
 static void name_window(void)
@@ -192,7 +200,7 @@ int platform_start(void)
 {
 	/* A write to an X server that has just gone, or of the failure message
 	 * to a reader that has gone, fails; it must not kill the process. The
-	 * display's loss then ends the run with status 1 (display_lost), and the
+	 * server's loss then ends the run with status 1 (server_lost), and the
 	 * message's too. (xmessage, which inherits this, writes nothing there.) */
 	signal(SIGPIPE, SIG_IGN);
 
@@ -201,8 +209,12 @@ int platform_start(void)
 	hold_signals(before, &mask);
 	int started = install_allegro(SYSTEM_AUTODETECT, &errno, atexit);
 	take_signals(before, &mask);
+	/* Allegro's X keyboard raises TERM at the process on Ctrl+Alt+End
+	 * (three_finger_flag), which would end the run as a signal, status 143.
+	 * Off, those are keys like any other, as on Windows. */
+	three_finger_flag = FALSE;
 	if (started == 0) {
-		XSetIOErrorHandler(display_lost);
+		XSetIOErrorHandler(server_lost);
 		XSetErrorHandler(x_error);
 		name_window();
 		note_pointer();
@@ -210,17 +222,17 @@ int platform_start(void)
 	return started;
 }
 
-/* The library's full screen is a window of its own over the X screen, which
+/* Allegro's full screen is a window of its own over the X screen, which
  * no window manager sees, with the keyboard grabbed and a VidMode switch.
  * On a desktop that switch rearranges it: the drivers people use give every
  * monitor the mode at 0,0, window managers squeeze the windows into it, and
  * two monitors are left mirrored after the run. Under XWayland it is worse:
  * the compositor may give the grab no keys, and stretches the mode over the
  * output. Wherever a window manager makes windows full screen itself (Xorg
- * desktops, and Wayland ones through XWayland), full screen is the library's
+ * desktops, and Wayland ones through XWayland), full screen is Allegro's
  * window, which it is asked to fill (see fill_output): on its own monitor,
- * nothing else moved. The library's own is left for a bare X server. */
-int display_driver(const settings *s)
+ * nothing else moved. Allegro's own is left for a bare X server. */
+int graphics_driver(const settings *s)
 {
 	if (!s->fullscreen)
 		return GFX_AUTODETECT_WINDOWED;
@@ -230,38 +242,68 @@ int display_driver(const settings *s)
 	return managed ? GFX_AUTODETECT_WINDOWED : GFX_AUTODETECT_FULLSCREEN;
 }
 
-/* The library's input handler, with a look first at whether the window
- * manager has resized the full-screen window (its first size, a monitor
- * changed, KWin's odd sizes): the display is then centred again from the
- * size it has now, which the gravity alone misses by the pixels it rounds
- * off at each change. The sizes are asked of the server, not taken from its
- * ConfigureNotify events: the library's handler reads the queue too, and
- * drops any such event that reaches it first. It runs with the display
- * locked, every 10 ms or so. */
+/* A second connection to the X server that only listens for the managed
+ * window's structure events: Allegro's input turn reads every event of its
+ * own connection and drops a ConfigureNotify it has no use for, but cannot
+ * take this one's. It listens before the size is first read, so that no
+ * change is missed. Where the server refuses another connection, the
+ * display's gravity alone keeps it centred, to within a pixel. */
+static void watch_size(void)
+{
+	size_watch = XOpenDisplay(DisplayString(_xwin.display));
+	if (!size_watch)
+		return;
+	XSelectInput(size_watch, _xwin.wm_window, StructureNotifyMask);
+	XSync(size_watch, False);
+}
+
+/* When the window manager has resized the full-screen window (its first
+ * size, a monitor changed, KWin's odd sizes), the display is centred again
+ * in the size it has now, which the gravity alone misses by the pixel it
+ * rounds off at each change. Only events already come are read
+ * (QueuedAfterReading): no request, no wait for the server. */
 static void follow_size(void)
 {
-	Display *dpy = _xwin.display;
-	Window root;
-	int x, y, left, top;
-	unsigned w, h, dw, dh, border, depth;
-	if (XGetGeometry(dpy, _xwin.wm_window, &root, &x, &y, &w, &h, &border, &depth) &&
-	    XGetGeometry(dpy, _xwin.window, &root, &left, &top, &dw, &dh, &border, &depth)) {
-		int cx = ((int)w - SCREEN_W) / 2, cy = ((int)h - SCREEN_H) / 2;
-		if (left != cx || top != cy)
-			XMoveWindow(dpy, _xwin.window, cx, cy);
+	int w = -1, h = -1;
+	while (XEventsQueued(size_watch, QueuedAfterReading) > 0) {
+		XEvent e;
+		XNextEvent(size_watch, &e);
+		if (e.type == ConfigureNotify && e.xconfigure.window == _xwin.wm_window) {
+			w = e.xconfigure.width;
+			h = e.xconfigure.height;
+		}
 	}
-	_xwin_private_handle_input();
+	if (w >= 0)
+		XMoveWindow(_xwin.display, _xwin.window, (w - SCREEN_W) / 2, (h - SCREEN_H) / 2);
+}
+
+/* Allegro's input turn (_xwin_private_handle_input in its xwin.c, every
+ * 10 ms or so from its background thread, with the display locked by
+ * XLOCK) starts with an XSync: a round trip, during which no pixel can be
+ * sent, on every turn whether or not anything came. Ours calls it only when
+ * there is something for it: events, read without waiting for the server
+ * (XEventsQueued with QueuedAfterFlush, which also sends the pixels buffered
+ * so far), or a pointer in Allegro's warped mode, whose count goes on by the
+ * turn. An X error comes in with the events, and so does the display's
+ * loss. */
+static void input_turn(void)
+{
+	if (size_watch)
+		follow_size();
+	if (XEventsQueued(_xwin.display, QueuedAfterFlush) > 0 || _xwin.mouse_warped)
+		_xwin_private_handle_input();
 }
 
 /* The managed window's background is black, and the display is a window
  * inside it, kept centred (follow_size, and its gravity in between). Larger
- * than the monitor, it is cropped evenly. The library fixed the window's
+ * than the monitor, it is cropped evenly. Allegro fixed the window's
  * size (minimum equal to maximum), and mutter will not make such a window
  * full screen: those hints go. The pointer is hidden over the black around
  * the display too. */
 static void fill_output(void)
 {
 	Display *dpy = _xwin.display;
+	watch_size();
 	XLOCK();
 	XWindowAttributes now;
 	XGetWindowAttributes(dpy, _xwin.wm_window, &now);
@@ -270,7 +312,6 @@ static void fill_output(void)
 	centred.win_gravity = CenterGravity;
 	XChangeWindowAttributes(dpy, _xwin.window, CWWinGravity, &centred);
 	XDefineCursor(dpy, _xwin.wm_window, _xwin.cursor);
-	_xwin_input_handler = follow_size;
 
 	XSizeHints *hints = XAllocSizeHints();
 	if (hints) {
@@ -321,7 +362,7 @@ static XRectangle primary_monitor(Display *dpy)
 	return r;
 }
 
-/* The library centres its full-screen display on the whole X screen, which
+/* Allegro centres its full-screen display on the whole X screen, which
  * on two monitors puts it across the seam between them: it goes to the
  * middle of one monitor instead. After a mode switch the display is at the
  * switched mode's viewport, at 0,0, and stays there. */
@@ -337,21 +378,32 @@ static void centre_on_monitor(void)
 	XUNLOCK();
 }
 
-void display_set(const settings *s, int driver)
+void mode_set(const settings *s, int driver)
 {
 	if (s->fullscreen && driver == GFX_AUTODETECT_WINDOWED)
 		fill_output();
 	else if (s->fullscreen)
 		centre_on_monitor();
+	XLOCK();
+	if (!_xwin_input_handler)
+		_xwin_input_handler = input_turn;
+	XUNLOCK();
 }
 
-/* Each pixel is sent to the server on its own whether the screen is held or
- * not, and a hold keeps the library's input thread from the lock it needs
- * to take a key, so that a key ends the run later, at times by a tenth of a
- * second. */
-bool hold_screen(void)
+/* Each pixel is sent to the server on its own whether the screen is held
+ * or not, and a hold keeps Allegro's input thread from the lock (XLOCK) it
+ * needs to take a key, so that a key would end the run later. The X server
+ * keeps the display's picture, or asks Allegro to draw it again, which it
+ * does itself; a window behind others draws on. */
+extern const bool HOLD_SCREEN = false;
+
+next_turn what_next(void)
 {
-	return false;
+	if (window_lost)
+		return TURN_WINDOW_LOST;
+	if (signalled)
+		return TURN_END;
+	return TURN_DRAW;
 }
 
 int end_signal(void)
@@ -359,29 +411,17 @@ int end_signal(void)
 	return signalled;
 }
 
-bool display_shown(void)
-{
-	return !window_lost;
-}
-
-/* The X server keeps the display's picture, or asks the library to draw it
- * again, which it does itself; a window behind others draws on. */
-bool picture_shown(void)
-{
-	return true;
-}
-
-bool picture_lost(void)
-{
-	return false;
-}
-
-/* The library lets go of the pointer only in its shut-down, and a pointer
+/* Allegro lets go of the pointer only in its shut-down, and a pointer
  * confined to the display cannot be put back: let go of it here. */
 void platform_end(int)
 {
 	XLOCK();
-	_xwin_input_handler = nullptr;
+	if (_xwin_input_handler == input_turn)
+		_xwin_input_handler = nullptr;
+	if (size_watch) {
+		XCloseDisplay(size_watch);
+		size_watch = nullptr;
+	}
 	XSetErrorHandler(x_error_ignored);
 	if (_xwin.mouse_grabbed && pointer_before.known) {
 		XUngrabPointer(_xwin.display, CurrentTime);
