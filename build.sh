@@ -2,6 +2,7 @@
 # Sets up a Debian or Ubuntu machine for dotfall and builds it, then:
 #   run      runs it on your display (built in build-run/)
 #   package  makes its Debian package, build-run/dotfall_<version>_amd64.deb
+#   unit     runs the unit tests alone (in build-unit/; no X server)
 #   test     runs the test suite on private X servers and compositors (in
 #            build/ and build-sanitize/; it cross-builds dotfall.exe first and
 #            runs it under Wine too)
@@ -9,8 +10,9 @@
 #   windows  cross-builds build-windows/dotfall.exe and its zip
 #   release  tests everything and writes the release's packages and their
 #            checksums into dist/
-# Each command installs only the packages it needs, and prints a line as
-# each stage starts; a stage's output goes to a log in its build folder,
+# Each command installs only the packages it needs (saying first how many
+# and how big: for test, on a fresh Debian 12, about 630 packages, 565 MB to
+# download and 2.6 GB on disk), and prints a line as each stage starts; a stage's output goes to a log in its build folder,
 # shown when the stage fails (its warnings are shown anyway).
 set -eu
 caller=$(pwd)
@@ -18,8 +20,8 @@ cd "$(dirname "$0")"
 project=$(pwd)
 
 case "${1:-}" in
-run|package|test|bench|windows|release) command=$1 ;;
-*) echo "usage: $0 run|package|test|bench|windows|release" >&2; exit 2 ;;
+run|package|unit|test|bench|windows|release) command=$1 ;;
+*) echo "usage: $0 run|package|unit|test|bench|windows|release" >&2; exit 2 ;;
 esac
 
 # Each package with the commands that need it, one a line. netpbm turns the
@@ -29,18 +31,18 @@ packages=
 while read -r package commands; do
 	case " $commands " in *" $command "*) packages="$packages $package" ;; esac
 done <<EOF
-cmake                   run package test bench windows release
-make                    run package test bench windows release
-g++                     run package test bench release
-pkg-config              run package test bench release
-liballegro4-dev         run package test bench release
-libxrandr-dev           run package test bench release
-libxinerama-dev         run package test bench release
-netpbm                  run package test bench release
+cmake                   run package unit test bench windows release
+make                    run package unit test bench windows release
+g++                     run package unit test bench release
+pkg-config              run package unit test bench release
+liballegro4-dev         run package unit test bench release
+libxrandr-dev           run package unit test bench release
+libxinerama-dev         run package unit test bench release
+netpbm                  run package unit test bench release
 x11-utils               run test release
 dpkg-dev                package test release
 file                    package test release
-libgtest-dev            test bench release
+libgtest-dev            unit test bench release
 libbenchmark-dev        test bench release
 libx11-dev              test bench release
 libxtst-dev             test bench release
@@ -118,6 +120,11 @@ case $command in run|package)
 	cd "$caller"
 	exec "$project/build-run/dotfall" ;;
 esac
+
+if [ "$command" = unit ]; then
+	build unit build-unit
+	exec ctest --preset unit
+fi
 
 if [ "$command" = bench ]; then
 	build release build

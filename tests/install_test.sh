@@ -1,9 +1,11 @@
 #!/bin/sh
 # The installed layout, the manual page, the metadata and the Debian package,
 # from a build folder (the first argument), and that a second build gives the
-# same package, byte for byte.
+# same package, byte for byte. The second argument is the build's
+# print_defaults, which prints the program's own defaults.
 set -eu
 build=$1
+print_defaults=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 dest=$work/root
@@ -11,6 +13,11 @@ dest=$work/root
 export SOURCE_DATE_EPOCH=1796745600
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# The tools this test runs, and their Debian packages.
+for pair in pandoc:pandoc groff:groff-base appstreamcli:appstream desktop-file-validate:desktop-file-utils \
+	lintian:lintian dpkg-deb:dpkg file:file cpack:cmake; do
+	command -v "${pair%%:*}" >/dev/null || fail "no ${pair%%:*} to run: install ${pair#*:}"
+done
 
 DESTDIR="$dest" cmake --install "$build" --prefix /usr >/dev/null
 expected="usr/bin/dotfall
@@ -37,12 +44,13 @@ zcat "$dest/usr/share/man/man6/dotfall.6.gz" | groff -man -Tutf8 2>/dev/null | g
 	fail "the manual page lacks the settings keys"
 
 # The texts that repeat one another agree. The web copy of the manual is
-# what tools/manual-md.sh makes of the page as built, version and date
-# included.
+# what tools/manual-md.sh makes of the page installed under /usr, version
+# and date included.
 src=$(cache CMAKE_HOME_DIRECTORY)
-sh "$src/tools/manual-md.sh" "$build/dotfall.6" >"$work/dotfall.md"
+zcat "$dest/usr/share/man/man6/dotfall.6.gz" >"$work/dotfall.6"
+sh "$src/tools/manual-md.sh" "$work/dotfall.6" >"$work/dotfall.md" || fail "tools/manual-md.sh failed"
 diff -u "$src/docs/dotfall.md" "$work/dotfall.md" >&2 ||
-	fail "docs/dotfall.md is not the manual page as built: tools/manual-md.sh build/dotfall.6 >docs/dotfall.md"
+	fail "docs/dotfall.md is not the manual page installed under /usr: tools/manual-md.sh build/dotfall.6 >docs/dotfall.md (a build for /usr, as the presets are)"
 # Each README paragraph marked as the manual's words stands in the manual word
 # for word.
 flat() { tr '\n' ' ' | sed 's/[*`\\]//g; s/  */ /g'; }
@@ -68,6 +76,10 @@ cut -d' ' -f1,2 "$work/manual-settings" | diff -u "$work/keys" - >&2 || fail "th
 diff -u "$work/manual-settings" "$work/readme-settings" >&2 || fail "the README's settings table is not the manual's"
 awk '/^\[/ { s = substr($1, 2, length($1) - 2) } /^# [a-z0-9_]* = / { print s, $2, $4 }' "$src/data/dotfall.ini" |
 	diff -u "$work/manual-settings" - >&2 || fail "data/dotfall.ini's defaults are not the manual's"
+# And the manual's defaults are the program's own, the points worked out for
+# the display print_defaults assumes (1000 by 600).
+sed 's| W/2$| 500|; s| W$| 1000|; s| H$| 600|' "$work/manual-settings" >"$work/manual-values"
+"$print_defaults" | diff -u "$work/manual-values" - >&2 || fail "the manual's defaults are not the program's"
 
 # The manual page and the software-centre metadata carry the project's version.
 version=$(cache CMAKE_PROJECT_VERSION)

@@ -3,10 +3,9 @@
 # the menu without a PNG decoder at run time: each size as RGBA bytes, row by
 # row, for _NET_WM_ICON, and the 48-pixel one as XPM for the library's
 # WM_HINTS icon. Run by the build:
-#   cmake -DICONS=dir -DSIZES=16,32,... -DOUT=file -P icons.cmake
+#   cmake -DICONS=dir -DSIZES=16,32,... -DOUT=file -DPNGTOPAM=path -DPPMTOXPM=path -P icons.cmake
+# (netpbm's tools, found when the build is configured).
 string(REPLACE "," ";" sizes "${SIZES}")
-find_program(PNGTOPAM pngtopam REQUIRED)
-find_program(PPMTOXPM ppmtoxpm REQUIRED)
 set(text "/* Made by the build (tools/icons.cmake) from data/icons: do not edit. */\n")
 set(list "")
 foreach(size ${sizes})

@@ -78,7 +78,9 @@ function(dotfall_windows_program target)
   file(READ windows/NOTICES.txt notices)
   windows_text(NOTICES.txt "${notices}${runtime}")
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS windows/notices.awk ${copyright})
-  foreach(pair data/dotfall.ini:dotfall.ini windows/README.txt:README.txt LICENSE:LICENSE.txt
+  # The example goes under a name dotfall does not read, so that the first
+  # start is the default full screen README.txt promises.
+  foreach(pair data/dotfall.ini:dotfall-example.ini windows/README.txt:README.txt LICENSE:LICENSE.txt
                ${ALLEGRO_PREFIX}/share/doc/allegro-license.txt:allegro-license.txt)
     string(REPLACE ":" ";" pair ${pair})
     list(GET pair 0 from)
@@ -89,7 +91,7 @@ function(dotfall_windows_program target)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${from})
   endforeach()
   install(TARGETS ${target} RUNTIME DESTINATION .)
-  foreach(text dotfall.ini README.txt LICENSE.txt NOTICES.txt allegro-license.txt)
+  foreach(text dotfall-example.ini README.txt LICENSE.txt NOTICES.txt allegro-license.txt)
     install(FILES ${PROJECT_BINARY_DIR}/${text} DESTINATION .)
   endforeach()
   set(CPACK_GENERATOR ZIP PARENT_SCOPE)

@@ -1,12 +1,22 @@
 // The desktops the tests run on, one line each: the layers from the bottom
-// up, and the monitors. Wine's lines are there when the build
-// has dotfall.exe to test.
+// up, and the monitors. A line is there when the configure found what each
+// of its layers starts (LAYERS), Wine's when the build has dotfall.exe.
+#include <cstring>
+
 #include "desktop.h"
+
+static bool found(const setup &s)
+{
+	for (const layer *l : s.layers)
+		if (!strstr(LAYERS, (" " + std::string(l->name) + " ").c_str()))
+			return false;
+	return true;
+}
 
 const std::vector<setup> &setups()
 {
 	static const std::vector<setup> all = [] {
-		std::vector<setup> s{
+		const std::vector<setup> lines{
 			{ "Xvfb", { &XVFB } },
 			{ "Xvfb_openbox", { &XVFB, &OPENBOX } },
 			{ "Xorg", { &XORG } },
@@ -18,11 +28,14 @@ const std::vector<setup> &setups()
 			{ "Xorg_2_xfwm4", { &XORG, &XFWM4 }, 2 },
 			{ "sway", { &SWAY } },
 			{ "mutter", { &MUTTER } },
+			{ "Wine", { &XVFB, &WINE_LAYER } },
+			{ "Wine_openbox", { &XVFB, &OPENBOX, &WINE_LAYER } },
+			{ "Wine_virtual_desktop", { &XVFB, &WINE_LAYER, &WINE_DESKTOP } },
 		};
-		if (*DOTFALL_EXE)
-			s.insert(s.end(), { { "Wine", { &XVFB, &WINE_LAYER } },
-			                    { "Wine_openbox", { &XVFB, &OPENBOX, &WINE_LAYER } },
-			                    { "Wine_virtual_desktop", { &XVFB, &WINE_LAYER, &WINE_DESKTOP } } });
+		std::vector<setup> s;
+		for (const setup &line : lines)
+			if (found(line))
+				s.push_back(line);
 		return s;
 	}();
 	return all;

@@ -80,5 +80,5 @@ static bool start_desktop(desktop *d)
 }
 
 const layer WINE_LAYER = { "Wine", WINE, start, stop, nullptr, nullptr, report };
-const layer WINE_DESKTOP = { "Wine's virtual desktop", VIRTUAL_DESKTOP | MODE_SWITCH, start_desktop, nullptr,
+const layer WINE_DESKTOP = { "Wine", VIRTUAL_DESKTOP | MODE_SWITCH, start_desktop, nullptr,
                              nullptr, nullptr, nullptr };
