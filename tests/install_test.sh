@@ -1,7 +1,8 @@
 #!/bin/sh
 # The installed layout, the manual page, the metadata and the Debian package,
-# from a build folder (the first argument), and that a second build gives the
-# same package, byte for byte.
+# from a build folder (the first argument: the amd64 build, or the arm64 one
+# of ./build.sh arm64), and that a second build gives the same package, byte
+# for byte.
 set -eu
 build=$1
 work=$(mktemp -d)
@@ -119,7 +120,11 @@ fi
 mkdir "$work/src"
 tar -C "$(cache CMAKE_HOME_DIRECTORY)" --exclude=./build --exclude='./build-*' --exclude=./dist --exclude=./.git -cf - . |
 	tar -C "$work/src" -xmf -
-cmake -S "$work/src" -B "$work/build" -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE="$(cache CMAKE_BUILD_TYPE)" \
+# A cross build (arm64) is rebuilt with its toolchain and system root.
+set --
+[ -z "$(cache CMAKE_TOOLCHAIN_FILE)" ] ||
+	set -- -DCMAKE_TOOLCHAIN_FILE="$(cache CMAKE_TOOLCHAIN_FILE)" -DDOTFALL_SYSROOT="$(cache DOTFALL_SYSROOT)"
+cmake -S "$work/src" -B "$work/build" "$@" -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE="$(cache CMAKE_BUILD_TYPE)" \
 	-DCMAKE_CXX_FLAGS="$(cache CMAKE_CXX_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(cache CMAKE_EXE_LINKER_FLAGS)" >/dev/null
 cmake --build "$work/build" >/dev/null
 (cd "$work/build" && cpack -G DEB >/dev/null)
