@@ -5,9 +5,12 @@
 #   unit     runs the unit tests alone (in build-unit/; no X server)
 #   test     runs the test suite on private X servers and compositors (in
 #            build/ and build-sanitize/; it cross-builds dotfall.exe first and
-#            runs it under Wine too)
+#            runs it under Wine too, and cross-builds it for arm64 and runs
+#            that build's tests under qemu-user)
 #   bench    measures its speed (in build/, as the tests build it)
 #   windows  cross-builds build-windows/dotfall.exe and its zip
+#   arm64    cross-builds dotfall for 64-bit ARM Linux and its Debian package,
+#            build-arm64/dotfall_<version>_arm64.deb
 #   release  tests everything and writes the release's packages and their
 #            checksums into dist/
 # Each command installs only the packages it needs (saying first how many
@@ -20,28 +23,30 @@ cd "$(dirname "$0")"
 project=$(pwd)
 
 case "${1:-}" in
-run|package|unit|test|bench|windows|release) command=$1 ;;
-*) echo "usage: $0 run|package|unit|test|bench|windows|release" >&2; exit 2 ;;
+run|package|unit|test|bench|windows|arm64|release) command=$1 ;;
+*) echo "usage: $0 run|package|unit|test|bench|windows|arm64|release" >&2; exit 2 ;;
 esac
 
 # Each package with the commands that need it, one a line. netpbm turns the
 # icon images into data the program carries; the Xorg server (the dummy
 # video driver), xfwm4 and xrandr are for the tests on a real X server.
+# The arm64 build needs the cross compiler and qemu-user alone: its
+# libraries come into its own system root, not onto this machine.
 packages=
 while read -r package commands; do
 	case " $commands " in *" $command "*) packages="$packages $package" ;; esac
 done <<EOF
-cmake                   run package unit test bench windows release
-make                    run package unit test bench windows release
+cmake                   run package unit test bench windows arm64 release
+make                    run package unit test bench windows arm64 release
 g++                     run package unit test bench release
-pkg-config              run package unit test bench release
+pkg-config              run package unit test bench arm64 release
 liballegro4-dev         run package unit test bench release
 libxrandr-dev           run package unit test bench release
 libxinerama-dev         run package unit test bench release
-netpbm                  run package unit test bench release
+netpbm                  run package unit test bench arm64 release
 x11-utils               run test release
-dpkg-dev                package test release
-file                    package test release
+dpkg-dev                package test arm64 release
+file                    package test arm64 release
 libgtest-dev            unit test bench release
 libbenchmark-dev        test bench release
 libx11-dev              test bench release
@@ -72,6 +77,8 @@ g++-mingw-w64-x86-64    test windows release
 mingw-w64-x86-64-dev    test windows release
 patch                   test windows release
 icoutils                test windows release
+g++-aarch64-linux-gnu   test arm64 release
+qemu-user-static        test arm64 release
 git                     release
 zip                     release
 unzip                   release
@@ -109,6 +116,19 @@ case $command in test|windows|release)
 	[ "$command" != windows ] || exit 0 ;;
 esac
 
+# The arm64 system root (fetched once, then kept in build-arm64/sysroot/),
+# dotfall for arm64 and build-arm64/dotfall_<version>_arm64.deb.
+case $command in test|arm64|release)
+	stage "the arm64 system root (build-arm64/sysroot/; the first time it is fetched)" build-arm64/sysroot.log \
+		arm64/make-sysroot.sh build-arm64
+	build arm64 build-arm64
+	if [ "$command" = arm64 ]; then
+		stage "the arm64 Debian package (build-arm64/)" build-arm64/cpack.log sh -c "cd build-arm64 && cpack -G DEB"
+		ls build-arm64/dotfall_*_arm64.deb
+		exit 0
+	fi ;;
+esac
+
 case $command in run|package)
 	build run build-run
 	if [ "$command" = package ]; then
@@ -138,6 +158,8 @@ for preset in release:build sanitize:build-sanitize; do
 	echo "build.sh: testing ${preset%:*} (${preset#*:}/)"
 	ctest --preset "${preset%:*}" -j "$(nproc)"
 done
+echo "build.sh: testing arm64 under qemu-user (build-arm64/)"
+ctest --preset arm64 -j "$(nproc)"
 [ "$command" = release ] || exit 0
 
 # A release: every time stamp in the packages is the last commit's, unless
@@ -150,14 +172,17 @@ fi
 export SOURCE_DATE_EPOCH
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/CMakeCache.txt)
 deb=dotfall_${version}_amd64.deb
+arm64_deb=dotfall_${version}_arm64.deb
 zip=dotfall-$version-win64.zip
 rm -rf dist
 mkdir dist
 stage "the Debian package (build/)" build/cpack.log sh -c "cd build && cpack -G DEB"
 cp "build/$deb" dist/
+stage "the arm64 Debian package (build-arm64/)" build-arm64/cpack.log sh -c "cd build-arm64 && cpack -G DEB"
+cp "build-arm64/$arm64_deb" dist/
 
 # The Windows zip, built above, rewritten so that its bytes follow the commit.
 tools/repack-zip.sh "build-windows/$zip" "dist/$zip"
 
-(cd dist && sha256sum "$deb" "$zip" >SHA256SUMS)
+(cd dist && sha256sum "$deb" "$arm64_deb" "$zip" >SHA256SUMS)
 cat dist/SHA256SUMS

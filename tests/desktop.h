@@ -25,6 +25,7 @@ enum : unsigned {
 	WINE = 1 << 5,           // dotfall.exe under Wine
 	VIRTUAL_DESKTOP = 1 << 6,   // Wine's, which imitates a mode switch
 	SIZED = 1 << 7,          // its screen is the size the test asks for (Xvfb)
+	EMULATED = 1 << 8,       // the arm64 build under qemu-user
 };
 
 struct desktop;
@@ -46,7 +47,7 @@ struct layer {
 	std::string (*report)(desktop *d);
 };
 
-extern const layer XVFB, XORG, OPENBOX, XFWM4, SWAY, MUTTER, WINE_LAYER, WINE_DESKTOP;
+extern const layer XVFB, XORG, OPENBOX, XFWM4, SWAY, MUTTER, WINE_LAYER, WINE_DESKTOP, ARM64;
 
 // A line of the matrix.
 struct setup {

@@ -179,6 +179,6 @@ TEST_P(Unreadable, SettingsNameThatIsNoPlainFileIsNoSettingsFile)
 		expect_default_run();
 	}
 }
-ON_DESKTOPS(Unreadable, SIZED, MANAGED | WINE);
+ON_DESKTOPS(Unreadable, SIZED, MANAGED | WINE | EMULATED);
 
 } // namespace

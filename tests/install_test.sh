@@ -1,11 +1,12 @@
 #!/bin/sh
 # The installed layout, the manual page, the metadata and the Debian package,
-# from a build folder (the first argument), and that a second build gives the
-# same package, byte for byte. The second argument is the build's
+# from a build folder (the first argument: the amd64 build, or the arm64 one
+# of ./build.sh arm64), and that a second build gives the same package, byte
+# for byte. The second argument, in a build that can run it, is the build's
 # print_defaults, which prints the program's own defaults.
 set -eu
 build=$1
-print_defaults=$2
+print_defaults=${2:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 dest=$work/root
@@ -77,9 +78,11 @@ diff -u "$work/manual-settings" "$work/readme-settings" >&2 || fail "the README'
 awk '/^\[/ { s = substr($1, 2, length($1) - 2) } /^# [a-z0-9_]* = / { print s, $2, $4 }' "$src/data/dotfall.ini" |
 	diff -u "$work/manual-settings" - >&2 || fail "data/dotfall.ini's defaults are not the manual's"
 # And the manual's defaults are the program's own, the points worked out for
-# the display print_defaults assumes (1000 by 600).
+# the display print_defaults assumes (1000 by 600). A cross build has none to
+# run: its sources are the same.
 sed 's| W/2$| 500|; s| W$| 1000|; s| H$| 600|' "$work/manual-settings" >"$work/manual-values"
-"$print_defaults" | diff -u "$work/manual-values" - >&2 || fail "the manual's defaults are not the program's"
+[ -z "$print_defaults" ] ||
+	"$print_defaults" | diff -u "$work/manual-values" - >&2 || fail "the manual's defaults are not the program's"
 
 # The manual page and the software-centre metadata carry the project's version.
 version=$(cache CMAKE_PROJECT_VERSION)
@@ -131,7 +134,11 @@ fi
 mkdir "$work/src"
 tar -C "$(cache CMAKE_HOME_DIRECTORY)" --exclude=./build --exclude='./build-*' --exclude=./dist --exclude=./.git -cf - . |
 	tar -C "$work/src" -xmf -
-cmake -S "$work/src" -B "$work/build" -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE="$(cache CMAKE_BUILD_TYPE)" \
+# A cross build (arm64) is rebuilt with its toolchain and system root.
+set --
+[ -z "$(cache CMAKE_TOOLCHAIN_FILE)" ] ||
+	set -- -DCMAKE_TOOLCHAIN_FILE="$(cache CMAKE_TOOLCHAIN_FILE)" -DDOTFALL_SYSROOT="$(cache DOTFALL_SYSROOT)"
+cmake -S "$work/src" -B "$work/build" "$@" -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE="$(cache CMAKE_BUILD_TYPE)" \
 	-DCMAKE_CXX_FLAGS="$(cache CMAKE_CXX_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(cache CMAKE_EXE_LINKER_FLAGS)" >/dev/null
 cmake --build "$work/build" >/dev/null
 (cd "$work/build" && cpack -G DEB >/dev/null)

@@ -1,6 +1,6 @@
 // The desktops the tests run on, one line each: the layers from the bottom
 // up, and the monitors. A line is there when the configure found what each
-// of its layers starts (LAYERS), Wine's when the build has dotfall.exe.
+// of its layers starts (LAYERS), Wine's when the build has dotfall.exe, arm64's its arm64 build.
 #include <cstring>
 
 #include "desktop.h"
@@ -31,6 +31,7 @@ const std::vector<setup> &setups()
 			{ "Wine", { &XVFB, &WINE_LAYER } },
 			{ "Wine_openbox", { &XVFB, &OPENBOX, &WINE_LAYER } },
 			{ "Wine_virtual_desktop", { &XVFB, &WINE_LAYER, &WINE_DESKTOP } },
+			{ "Xvfb_arm64", { &XVFB, &ARM64 } },
 		};
 		std::vector<setup> s;
 		for (const setup &line : lines)
