@@ -15,6 +15,8 @@ struct Plotter : ::testing::Test {
 	chaos_state state = {};
 
 	static void SetUpTestSuite() { ASSERT_EQ(install_allegro(SYSTEM_NONE, &errno, atexit), 0); }
+	// Shut down again, so that the next suite in this process starts it anew.
+	static void TearDownTestSuite() { allegro_exit(); }
 	void SetUp() override
 	{
 		set_color_depth(8);

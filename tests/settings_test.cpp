@@ -17,6 +17,8 @@ struct SettingsFile : ::testing::Test {
 	                   ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini";
 
 	static void SetUpTestSuite() { ASSERT_EQ(install_allegro(SYSTEM_NONE, &errno, atexit), 0); }
+	// Shut down again, so that the next suite in this process starts it anew.
+	static void TearDownTestSuite() { allegro_exit(); }
 	void TearDown() override { std::remove(path.c_str()); }
 
 	void use(const std::string &text)
