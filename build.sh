@@ -54,6 +54,7 @@ libxtst-dev             test bench release
 libxxf86vm-dev          test bench release
 libsystemd-dev          test bench release
 xvfb                    test bench release
+xauth                   test bench release
 openbox                 test release
 xserver-xorg-core       test release
 xserver-xorg-video-dummy test release

@@ -15,6 +15,8 @@ unsigned setup::has() const
 	// window manager.
 	if (remote || (all & MANAGED))
 		all &= ~MODE_SWITCH;
+	if ((all & MANAGED) && (all & UNTRUSTED_CLIENT))
+		all |= NO_FULL_SCREEN;
 	return all | (monitors > 1 ? (unsigned)TWO_MONITORS : 0u);
 }
 

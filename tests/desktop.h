@@ -26,6 +26,11 @@ enum : unsigned {
 	VIRTUAL_DESKTOP = 1 << 6,   // Wine's, which imitates a mode switch
 	SIZED = 1 << 7,          // its screen is the size the test asks for (Xvfb)
 	EMULATED = 1 << 8,       // the arm64 build under qemu-user
+	UNTRUSTED_CLIENT = 1 << 9,   // dotfall's connection is an untrusted one (ssh -X)
+	// The window manager never hears dotfall ask for full screen (the server
+	// passes on no event of an untrusted client's to it): full screen is a
+	// window there.
+	NO_FULL_SCREEN = 1 << 10,
 };
 
 struct desktop;
@@ -47,7 +52,7 @@ struct layer {
 	std::string (*report)(desktop *d);
 };
 
-extern const layer XVFB, XORG, OPENBOX, XFWM4, SWAY, MUTTER, WINE_LAYER, WINE_DESKTOP, ARM64;
+extern const layer XVFB, XORG, OPENBOX, XFWM4, SWAY, MUTTER, WINE_LAYER, WINE_DESKTOP, ARM64, UNTRUSTED;
 
 // A line of the matrix.
 struct setup {

@@ -235,6 +235,6 @@ TEST_P(Fuzz, KeptFindingsEndCleanly)
 	}
 }
 
-ON_DESKTOPS(Fuzz, SIZED, MANAGED | WINE | EMULATED);
+ON_DESKTOPS(Fuzz, SIZED, MANAGED | WINE | EMULATED | UNTRUSTED_CLIENT);
 
 } // namespace

@@ -13,26 +13,36 @@ namespace {
 struct Identity : On {};
 
 // Task bars and window switchers know a program by its managed window: its
-// class, and its icon at each size, the pictures the menu shows too.
+// class, and its icons at each size, the pictures the menu shows too, and
+// WM_HINTS' one for window managers that know no other.
 TEST_P(Identity, ItsWindowCarriesDotfallsClassAndIcon)
 {
 	settings_file(dir, screen_settings(0, 320, 240));
 	run r = start();
 	Window top = 0;
-	ASSERT_TRUE(wait_for(START_SECONDS, [&] { return (top = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall")); }))
-		<< "no window of class dotfall: " << r.output;
+	ASSERT_TRUE(wait_for(START_SECONDS, [&] {
+		return (top = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall"));
+	})) << "no window of class dotfall: " << r.output;
 	XClassHint hint = {};
 	ASSERT_TRUE(XGetClassHint(d->dpy, top, &hint));
-	EXPECT_STREQ(hint.res_name, "dotfall");
-	EXPECT_STREQ(hint.res_class, "dotfall");
+	EXPECT_EQ(std::string(hint.res_name) + "/" + hint.res_class, "dotfall/dotfall");
 	XFree(hint.res_name);
 	XFree(hint.res_class);
 
-	// The icon images as the package installs them, as RGBA.
-	auto image = [](int side) {
+	// The pixels unlike the installed image's of that side, as 0xAARRGGBB
+	// (as 0xRRGGBB without `alpha`); -1 for no such image.
+	auto differ = [](unsigned long side, std::function<unsigned long(unsigned long)> pixel, bool alpha) {
 		std::string pam;
 		tool({ "pngtopam", "-alphapam", ICONS_DIR "/dotfall-" + std::to_string(side) + ".png" }, {}, &pam);
-		return pam.substr(pam.find("ENDHDR\n") + 7);
+		const size_t at = pam.find("ENDHDR\n") + 7;
+		if (at < 7 || pam.size() != at + 4 * side * side)
+			return -1;
+		int n = 0;
+		for (unsigned long p = 0; p < side * side; p++) {
+			const unsigned char *c = (const unsigned char *)pam.data() + at + 4 * p;
+			n += pixel(p) != ((alpha ? (unsigned long)c[3] << 24 : 0) | c[0] << 16 | c[1] << 8 | c[2]);
+		}
+		return n;
 	};
 	Atom type;
 	int format;
@@ -42,45 +52,29 @@ TEST_P(Identity, ItsWindowCarriesDotfallsClassAndIcon)
 	                   &type, &format, &n, &after, &data);
 	ASSERT_NE(data, nullptr) << "no _NET_WM_ICON";
 	const unsigned long *v = (const unsigned long *)data;
-	std::vector<int> sides;
+	std::vector<unsigned long> sides;
 	for (unsigned long i = 0; i + 2 <= n && i + 2 + v[i] * v[i + 1] <= n; i += 2 + v[i] * v[i + 1]) {
-		SCOPED_TRACE("icon of " + std::to_string(v[i]));
-		ASSERT_EQ(v[i], v[i + 1]);
-		const std::string rgba = image((int)v[i]);
-		ASSERT_EQ(rgba.size(), 4 * v[i] * v[i]);
-		int differ = 0;
-		for (unsigned long p = 0; p < v[i] * v[i]; p++) {
-			const unsigned char *c = (const unsigned char *)rgba.data() + 4 * p;
-			// Xlib hands 32-bit items over as longs, sign-extended.
-			differ += (v[i + 2 + p] & 0xffffffff) != ((unsigned long)c[3] << 24 | c[0] << 16 | c[1] << 8 | c[2]);
-		}
-		EXPECT_EQ(differ, 0) << "pixels unlike the installed icon's";
-		sides.push_back((int)v[i]);
+		EXPECT_EQ(v[i], v[i + 1]);
+		// Xlib hands 32-bit items over as longs, sign-extended.
+		EXPECT_EQ(differ(v[i], [&](unsigned long p) { return v[i + 2 + p] & 0xffffffff; }, true), 0)
+			<< "pixels unlike the installed icon's, at " << v[i];
+		sides.push_back(v[i]);
 	}
 	XFree(data);
-	EXPECT_EQ(sides, (std::vector<int>{ 16, 32, 48, 128 }));
+	EXPECT_EQ(sides, (std::vector<unsigned long>{ 16, 32, 48, 128 }));
 
-	// The older icon of WM_HINTS, for window managers that know no other.
 	XWMHints *wm = XGetWMHints(d->dpy, top);
-	ASSERT_NE(wm, nullptr);
-	EXPECT_TRUE(wm->flags & IconPixmapHint);
+	ASSERT_TRUE(wm && (wm->flags & IconPixmapHint));
 	Window root;
-	int px, py;
-	unsigned pw = 0, ph = 0, border, depth;
-	XGetGeometry(d->dpy, wm->icon_pixmap, &root, &px, &py, &pw, &ph, &border, &depth);
-	EXPECT_TRUE(pw == 48 && ph == 48) << pw << "x" << ph;
-	if (pw == 48 && ph == 48) {
-		const std::string rgba = image(48);
-		XImage *img = XGetImage(d->dpy, wm->icon_pixmap, 0, 0, 48, 48, AllPlanes, ZPixmap);
-		ASSERT_NE(img, nullptr);
-		int differ = 0;
-		for (int p = 0; p < 48 * 48; p++) {
-			const unsigned char *c = (const unsigned char *)rgba.data() + 4 * p;
-			differ += (XGetPixel(img, p % 48, p / 48) & 0xffffff) != (unsigned long)(c[0] << 16 | c[1] << 8 | c[2]);
-		}
-		XDestroyImage(img);
-		EXPECT_EQ(differ, 0) << "pixels unlike the installed icon's";
-	}
+	int x, y;
+	unsigned w = 0, h = 0, border, depth;
+	XGetGeometry(d->dpy, wm->icon_pixmap, &root, &x, &y, &w, &h, &border, &depth);
+	ASSERT_TRUE(w == 48 && h == 48) << "a " << w << "x" << h << " icon in WM_HINTS";
+	XImage *img = XGetImage(d->dpy, wm->icon_pixmap, 0, 0, 48, 48, AllPlanes, ZPixmap);
+	ASSERT_NE(img, nullptr);
+	EXPECT_EQ(differ(48, [&](unsigned long p) { return XGetPixel(img, p % 48, p / 48) & 0xffffff; }, false), 0)
+		<< "pixels unlike the installed icon's";
+	XDestroyImage(img);
 	XFree(wm);
 
 	expect_key_ends(r, top, XK_space);

@@ -19,6 +19,8 @@ const std::vector<setup> &setups()
 		const std::vector<setup> lines{
 			{ "Xvfb", { &XVFB } },
 			{ "Xvfb_openbox", { &XVFB, &OPENBOX } },
+			{ "Xvfb_untrusted", { &XVFB, &UNTRUSTED } },
+			{ "Xvfb_openbox_untrusted", { &XVFB, &OPENBOX, &UNTRUSTED } },
 			{ "Xorg", { &XORG } },
 			{ "Xorg_2", { &XORG }, 2 },
 			{ "Xorg_2_tcp", { &XORG }, 2, true },
