@@ -30,6 +30,7 @@ const std::vector<setup> &setups()
 			{ "Xorg_2_xfwm4", { &XORG, &XFWM4 }, 2 },
 			{ "sway", { &SWAY } },
 			{ "mutter", { &MUTTER } },
+			// No wayfire: Debian 12's needs a GPU even headless (docs/tests.md).
 			{ "Wine", { &XVFB, &WINE_LAYER } },
 			{ "Wine_openbox", { &XVFB, &OPENBOX, &WINE_LAYER } },
 			{ "Wine_virtual_desktop", { &XVFB, &WINE_LAYER, &WINE_DESKTOP } },
