@@ -172,13 +172,26 @@ void On::TearDown()
 	d.reset();
 }
 
+// The display inside the window that carries the program's class (Wine's
+// carries the exe's name), or that window itself, with any frame Wine draws
+// in it: not a window manager's own window of that size as it frames it.
+static Window find_display(desktop *d, int width, int height)
+{
+	const Window root = DefaultRootWindow(d->dpy);
+	Window top = find_window(d->dpy, root, 0, 0, "dotfall");
+	if (!top && !(top = find_window(d->dpy, root, 0, 0, "dotfall.exe")))
+		return 0;
+	if (Window inside = find_window(d->dpy, top, width, height))
+		return inside;
+	const XRectangle g = geometry(d->dpy, top);
+	const int fw = g.width - width, fh = g.height - height;
+	return fw >= 0 && fh >= 0 && fw <= d->frame && fh <= d->frame ? top : 0;
+}
+
 Window On::display(run &r, int width, int height)
 {
 	Window w = 0;
-	wait_for(START_SECONDS, [&] {
-		return (w = find_window(d->dpy, DefaultRootWindow(d->dpy), width, height, nullptr, d->frame)) != 0 ||
-		       !r.running();
-	});
+	wait_for(START_SECONDS, [&] { return (w = find_display(d.get(), width, height)) != 0 || !r.running(); });
 	EXPECT_NE(w, 0u) << "no " << width << "x" << height << " display; " << (r.running() ? "running" : "ended")
 	                 << ", " << r.output << window_tree(d->dpy);
 	return w;
@@ -215,14 +228,17 @@ void On::expect_key_ends(run &r, Window over, KeySym sym, int status, const std:
 	EXPECT_TRUE(d->press(over, sym, held)) << "the key could not be sent";
 	EXPECT_EQ(r.exit_status(), status) << why_running(r, a.width, a.height);
 	EXPECT_EQ(r.output, "");
+	// The server takes the window away as it sees the connection close: a
+	// run started next must not find this one's.
+	EXPECT_TRUE(wait_for(START_SECONDS, [&] { return !XGetWindowAttributes(d->dpy, over, &a); }))
+		<< "the window stayed";
 }
 
 std::string On::why_running(run &r, int width, int height)
 {
 	if (!r.running())
 		return "status " + std::to_string(r.status);
-	return find_window(d->dpy, DefaultRootWindow(d->dpy), width, height, nullptr, d->frame)
-	               ? "the display is still shown"
+	return find_display(d.get(), width, height) ? "the display is still shown"
 	               : "the display has gone, the process not\n" + d->report();
 }
 

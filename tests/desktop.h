@@ -138,7 +138,7 @@ struct On : ::testing::TestWithParam<const setup *> {
 	// The same for the display's own picture.
 	void expect_drawn(Window w, const figure &f, uint32_t fg = WHITE, uint32_t bg = BLACK);
 	// Presses a key over the window, and checks the run ends on it with
-	// `status` and says nothing.
+	// `status`, says nothing, and its window goes.
 	void expect_key_ends(run &r, Window over, KeySym sym, int status = 0, const std::vector<KeySym> &held = {});
 	// Why a run that should have ended is still running.
 	std::string why_running(run &r, int width, int height);
