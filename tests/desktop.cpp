@@ -13,7 +13,7 @@ unsigned setup::has() const
 		all |= l->has;
 	// The library switches the mode only on a local server without a
 	// window manager.
-	if (remote || (all & MANAGED))
+	if (remote || (all & (MANAGED | REMOTE)))
 		all &= ~MODE_SWITCH;
 	if ((all & MANAGED) && (all & UNTRUSTED_CLIENT))
 		all |= NO_FULL_SCREEN;
@@ -100,13 +100,13 @@ std::string desktop::report()
 	return op ? op(this) : "";
 }
 
-bool x_server(desktop *d, std::vector<std::string> argv)
+bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::string> &env)
 {
 	int fds[2];
 	if (pipe2(fds, O_CLOEXEC) != 0)
 		return false;
 	argv.insert(argv.begin() + 1, { "-displayfd", std::to_string(fds[1]) });
-	d->groups.push_back(spawn(argv, { "/", {}, false, 0, -1, fds[1], true }));
+	d->groups.push_back(spawn(argv, { "/", env, false, 0, -1, fds[1], true }));
 	close(fds[1]);
 	// The server writes the number and then a newline, and gives up if the
 	// pipe closes in between: read up to the newline.

@@ -31,6 +31,7 @@ enum : unsigned {
 	// passes on no event of an untrusted client's to it): full screen is a
 	// window there.
 	NO_FULL_SCREEN = 1 << 10,
+	REMOTE = 1 << 11,        // programs reach it over TCP, as through ssh -X (no mode switch)
 };
 
 struct desktop;
@@ -52,7 +53,8 @@ struct layer {
 	std::string (*report)(desktop *d);
 };
 
-extern const layer XVFB, XORG, OPENBOX, XFWM4, SWAY, MUTTER, WINE_LAYER, WINE_DESKTOP, ARM64, UNTRUSTED;
+extern const layer XVFB, XORG, OPENBOX, XFWM4, SWAY, MUTTER, WINE_LAYER, WINE_DESKTOP, ARM64, UNTRUSTED, RELAY, XEPHYR,
+	XVNC;
 
 // A line of the matrix.
 struct setup {
@@ -60,6 +62,7 @@ struct setup {
 	std::vector<const layer *> layers;
 	int monitors = 1;                 // Xorg's, 1920x1080 each
 	bool remote = false;              // Xorg reached over TCP, as ssh -X and VNC reach theirs
+	int delay_ms = 0;                 // the relay's, each way
 	unsigned has() const;
 };
 const std::vector<setup> &setups();   // those this build can run
@@ -96,10 +99,10 @@ struct desktop {
 };
 std::unique_ptr<desktop> start_desktop(const setup &s, int width = 1024, int height = 768);
 
-// For the modules: starts an X server with these arguments on a free
-// display number and connects to it; lets a window manager or compositor
+// For the modules: starts an X server with these arguments (and these
+// variables) on a free display number and connects to it; lets a window manager or compositor
 // that was just started come up, ready when it has framed a window of ours.
-bool x_server(desktop *d, std::vector<std::string> argv);
+bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::string> &env = {});
 bool manager_ready(desktop *d);
 // Starts a headless Wayland compositor as the desktop's user (nobody when
 // the tests run as root: sway refuses root) with `env` beside a runtime

@@ -35,6 +35,9 @@ const std::vector<setup> &setups()
 			{ "Wine_openbox", { &XVFB, &OPENBOX, &WINE_LAYER } },
 			{ "Wine_virtual_desktop", { &XVFB, &WINE_LAYER, &WINE_DESKTOP } },
 			{ "Xvfb_arm64", { &XVFB, &ARM64 } },
+			{ "Xvfb_relay", { &XVFB, &RELAY }, 1, false, 5 },
+			{ "Xephyr", { &XVFB, &XEPHYR } },
+			{ "Xvnc", { &XVNC } },
 		};
 		std::vector<setup> s;
 		for (const setup &line : lines)
