@@ -55,7 +55,9 @@ libxxf86vm-dev          test bench release
 libsystemd-dev          test bench release
 xvfb                    test bench release
 xauth                   test bench release
-openbox                 test release
+xserver-xephyr          test bench release
+tigervnc-standalone-server test bench release
+openbox                 test bench release
 xserver-xorg-core       test release
 xserver-xorg-video-dummy test release
 xfwm4                   test release
