@@ -306,6 +306,75 @@ std::string digits(double x)
 	return text;
 }
 
+// What a user sees of a run on a display reached another way: seconds from
+// the start until the first figure pixel is read back, until 95 % of the
+// figure, and from the key until the process has gone (0 for any that did
+// not happen).
+struct seen_far {
+	double first = 0, drawn = 0, stopped = 0;
+};
+
+// dotfall with the default settings but for full screen, on a desktop of
+// its own (a slow link, a nested server, VNC, or the plain server beside
+// them), the display read back through the tests' own connection, the key
+// sent by XTest once the window has the focus.
+seen_far far_run(desktop &on, bool fullscreen)
+{
+	const fs::path dir = run_folder(on);
+	settings_file(dir, screen_settings(fullscreen, W, H));
+	Display *dpy = on.dpy;
+	const double start = now();
+	run r = on.start(dir);
+	Window w = 0;
+	while (r.running() && now() - start < 60 && !(w = find_window(dpy, DefaultRootWindow(dpy), W, H)))
+		pause_ms(1);
+	seen_far s;
+	if (!w)
+		return s;
+	const figure &f = default_figure();
+	while (r.running() && now() - start < 60 && !s.first) {
+		std::vector<uint32_t> px = grab(dpy, w, inside_frame(dpy, w, W, H));
+		for (size_t i = 0; i < px.size() && !s.first; i++)
+			if (px[i] == 0xffffff && f.recurrent[i])
+				s.first = now() - start;
+	}
+	const double drawn = s.first ? when_drawn(dpy, r, w, start + 60) : 0;
+	if (!drawn)
+		return s;
+	s.drawn = drawn - start;
+	point_at(dpy, w, W / 2, H / 2);
+	wait_for(10, [&] {
+		Window focus;
+		int revert;
+		XGetInputFocus(dpy, &focus, &revert);
+		return focus == PointerRoot || (focus > PointerRoot && top_level(dpy, focus) == top_level(dpy, w));
+	});
+	const KeyCode space = XKeysymToKeycode(dpy, XK_space);
+	const double pressed = now();
+	XTestFakeKeyEvent(dpy, space, True, 0);
+	XFlush(dpy);
+	s.stopped = until_gone(r, pressed, 10);
+	XTestFakeKeyEvent(dpy, space, False, 0);
+	XSync(dpy, False);
+	if (r.status != 0)
+		s.stopped = 0;
+	return s;
+}
+
+// The median of the paired ratios a[i] / b[i] of the runs that gave both.
+std::string ratio(const std::vector<double> &a, const std::vector<double> &b)
+{
+	std::vector<double> r;
+	for (size_t i = 0; i < a.size() && i < b.size(); i++)
+		if (a[i] > 0 && b[i] > 0)
+			r.push_back(a[i] / b[i]);
+	if (r.empty())
+		return "-";
+	std::sort(r.begin(), r.end());
+	const size_t n = r.size();
+	return digits(n % 2 ? r[n / 2] : (r[n / 2 - 1] + r[n / 2]) / 2);
+}
+
 // A summary as "median (lowest to highest)", scaled to the unit; "-" for none.
 std::string show(const summary &s, double scale, const char *unit)
 {
@@ -413,6 +482,50 @@ int main(int argc, char **argv)
 			stopped_wine[fullscreen].push_back(s.stopped);
 		}
 
+	// Displays reached other ways, each beside the plain server in the same
+	// round: a slow link (the relay, as ssh -X is) under openbox beside
+	// openbox alone, and the nested Xephyr and Xvnc beside the bare Xvfb.
+	const setup relay_20{ "relay_20", { &XVFB, &OPENBOX, &RELAY }, 1, false, 20 };
+	const setup relay_50{ "relay_50", { &XVFB, &OPENBOX, &RELAY }, 1, false, 50 };
+	const bool have_openbox = find_setup("Xvfb_openbox") != nullptr;
+	struct far_line {
+		const char *name;
+		const setup *s;
+		size_t against;   // the plain server's line
+		std::unique_ptr<desktop> on;
+		std::vector<double> first[2], drawn[2], stopped[2];
+	};
+	far_line far[] = {
+		{ "Xvfb, openbox", find_setup("Xvfb_openbox"), 0, nullptr, {}, {}, {} },
+		{ "relay 20 ms each way, Xvfb, openbox", have_openbox ? &relay_20 : nullptr, 0, nullptr, {}, {}, {} },
+		{ "relay 50 ms each way, Xvfb, openbox", have_openbox ? &relay_50 : nullptr, 0, nullptr, {}, {}, {} },
+		{ "Xvfb", find_setup("Xvfb"), 3, nullptr, {}, {}, {} },
+		{ "Xephyr in Xvfb", find_setup("Xephyr"), 3, nullptr, {}, {}, {} },
+		{ "Xvnc", find_setup("Xvnc"), 3, nullptr, {}, {}, {} },
+	};
+	const size_t far_lines = sizeof far / sizeof far[0];
+	for (far_line &l : far)
+		if (l.s) {
+			l.on = start_desktop(*l.s);
+			if (!l.on->failure.empty()) {
+				std::fprintf(stderr, "dotfall_bench: %s: %s\n", l.name, l.on->failure.c_str());
+				l.on.reset();
+			}
+		}
+	for (int i = 0; i < other_rounds; i++)
+		for (int fullscreen = 0; fullscreen < 2; fullscreen++)
+			for (size_t k = 0; k < far_lines; k++) {
+				far_line &l = far[(i + k) % far_lines];
+				if (!l.on)
+					continue;
+				seen_far s = far_run(*l.on, fullscreen);
+				l.first[fullscreen].push_back(s.first);
+				l.drawn[fullscreen].push_back(s.drawn);
+				l.stopped[fullscreen].push_back(s.stopped);
+			}
+	for (far_line &l : far)
+		l.on.reset();
+
 	// What a user sees.
 	std::printf("What a user sees: dotfall's default figure at 640x480, medians (lowest to highest)\n\n");
 	std::printf("| platform | display | start to 95 %% of the figure | key to exit | runs |\n|---|---|---|---|---|\n");
@@ -435,6 +548,39 @@ int main(int argc, char **argv)
 		seen_row("dotfall.exe, Wine on Xvfb", "full screen", drawn_wine[1], stopped_wine[1]);
 	} else {
 		std::printf("| dotfall.exe, Wine on Xvfb | not measured: build-windows/dotfall.exe was not built | | | |\n");
+	}
+
+	// Displays reached other ways.
+	std::printf("\nDisplays reached other ways: the same figure, medians (lowest to highest), each beside the plain "
+	            "server in the same rounds\n\n");
+	std::printf("| display | way | start to first picture | start to 95 %% of the figure | key to exit | "
+	            "95 %% against the plain server | runs |\n|---|---|---|---|---|---|---|\n");
+	for (int fullscreen = 0; fullscreen < 2; fullscreen++)
+		for (const far_line &l : far) {
+			const char *way = fullscreen ? "full screen" : "window";
+			if (!l.s) {
+				std::printf("| %s | not measured: its server or openbox is not installed | | | | | |\n", l.name);
+				continue;
+			}
+			const summary a = summarize(l.first[fullscreen]), b = summarize(l.drawn[fullscreen]),
+			              c = summarize(l.stopped[fullscreen]);
+			const far_line &plain = far[l.against];
+			std::printf("| %s | %s | %s | %s | %s | %s | %zu |\n", l.name, way, show_time(a).c_str(),
+			            show_time(b).c_str(), show_time(c).c_str(),
+			            &plain == &l ? "" : ratio(l.drawn[fullscreen], plain.drawn[fullscreen]).c_str(), b.runs);
+			if (!a.got || !b.got || !c.got)
+				missing.push_back(std::string(l.name) + ", " + way);
+		}
+	// The aims on a slow link: a key ends the run within 1 s, and full screen
+	// is no slower than a window.
+	const far_line &slow = far[2];
+	if (slow.s) {
+		const std::vector<double> keys = joined(slow.stopped[0], slow.stopped[1]);
+		const size_t within = std::count_if(keys.begin(), keys.end(), [](double t) { return t > 0 && t <= 1; });
+		std::printf("\n    On the 50 ms relay: %zu of %zu keys ended the run within 1 s (the slowest %s); full screen "
+		            "took %s times a window's time to 95 %% (median of the rounds' ratios).\n",
+		            within, keys.size(), show_time(summary{ summarize(keys).high, 0, 0, 1, 1 }).c_str(),
+		            ratio(slow.drawn[1], slow.drawn[0]).c_str());
 	}
 
 	// The limits, as dotfall's share of each.
@@ -547,5 +693,14 @@ int main(int argc, char **argv)
 	        "%.1f s warm-up, over %.1f s of drawing, counted by a preloaded rand(); it wanders far less "
 	        "than the steps a second, which the X server's share of the machine moves by tens of percent.\n",
 	        warm_up, length);
+	std::printf("\nDisplays reached other ways: each on a 1024x768 screen of its own, kept up over %d rounds, a "
+	            "round running each of them in a window and full screen in turn. The relay (tests/relay.cpp) "
+	            "joins dotfall to the server over TCP and holds every chunk each way for its delay, as ssh -X "
+	            "does across a country; the tests' own connection, which reads the display and sends the key, "
+	            "is the server's own. Start to first picture: until a figure pixel is read back white. Key to "
+	            "exit: from the key (XTest, once the window has the focus) until the process has ended. 95 %% "
+	            "against the plain server: the median of the rounds' ratios to the line above it that has no "
+	            "relay or server of its own (Xvfb, openbox; Xvfb).\n",
+	            other_rounds);
 	return missing.empty() ? 0 : 1;
 }
