@@ -577,7 +577,7 @@ int main(int argc, char **argv)
 	if (slow.s) {
 		const std::vector<double> keys = joined(slow.stopped[0], slow.stopped[1]);
 		const size_t within = std::count_if(keys.begin(), keys.end(), [](double t) { return t > 0 && t <= 1; });
-		std::printf("\n    On the 50 ms relay: %zu of %zu keys ended the run within 1 s (the slowest %s); full screen "
+		std::printf("\nOn the 50 ms relay: %zu of %zu keys ended the run within 1 s (the slowest %s); full screen "
 		            "took %s times a window's time to 95 %% (median of the rounds' ratios).\n",
 		            within, keys.size(), show_time(summary{ summarize(keys).high, 0, 0, 1, 1 }).c_str(),
 		            ratio(slow.drawn[1], slow.drawn[0]).c_str());
