@@ -53,8 +53,8 @@ struct layer {
 	std::string (*report)(desktop *d);
 };
 
-extern const layer XVFB, XORG, OPENBOX, XFWM4, SWAY, MUTTER, WINE_LAYER, WINE_DESKTOP, ARM64, UNTRUSTED, RELAY, XEPHYR,
-	XVNC;
+extern const layer XVFB, XORG, OPENBOX, XFWM4, SWAY, MUTTER, WINE_LAYER, WINE_DESKTOP, ARM64, UNTRUSTED;
+extern const layer RELAY, XEPHYR, XVNC;
 
 // A line of the matrix.
 struct setup {
@@ -100,8 +100,9 @@ struct desktop {
 std::unique_ptr<desktop> start_desktop(const setup &s, int width = 1024, int height = 768);
 
 // For the modules: starts an X server with these arguments (and these
-// variables) on a free display number and connects to it; lets a window manager or compositor
-// that was just started come up, ready when it has framed a window of ours.
+// variables) on a free display number and connects to it; lets a window
+// manager or compositor that was just started come up, ready when it has
+// framed a window of ours.
 bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::string> &env = {});
 bool manager_ready(desktop *d);
 // Starts a headless Wayland compositor as the desktop's user (nobody when
