@@ -48,7 +48,8 @@ struct Bare : On {
 	void SetUp() override
 	{
 		On::SetUp();
-		mode = video_mode(d->dpy);
+		if (!HasFatalFailure())
+			mode = video_mode(d->dpy);
 	}
 	// Its display, and the mode switched where it is switched.
 	Window shown(run &r, bool fullscreen)

@@ -74,6 +74,8 @@ struct Pointer : On {
 	void SetUp() override
 	{
 		On::SetUp();
+		if (HasFatalFailure())
+			return;
 		settings_file(dir, screen_settings(0, 320, 240));
 		started.emplace(start());
 		w = display(*started, 320, 240);

@@ -9,7 +9,11 @@ static bool start(desktop *d)
 {
 	// The connection to the server below goes first: Xlib would end the
 	// tests when that server goes with the desktop.
-	const std::string below = d->display;
+	// It is a client of the server below, with that server's cookie.
+	std::vector<std::string> env{ "DISPLAY=" + d->display };
+	for (const std::string &e : d->env)
+		if (e.rfind("XAUTHORITY=", 0) == 0)
+			env.push_back(e);
 	XCloseDisplay(d->dpy);
 	d->dpy = nullptr;
 	d->display.clear();
@@ -17,7 +21,7 @@ static bool start(desktop *d)
 	                            [](const std::string &e) { return e.rfind("DISPLAY=", 0) == 0; }),
 	             d->env.end());
 	const std::string size = std::to_string(d->width) + "x" + std::to_string(d->height);
-	return x_server(d, { "Xephyr", "-screen", size, "-nolisten", "tcp" }, { "DISPLAY=" + below });
+	return x_server(d, { "Xephyr", "-screen", size, "-nolisten", "tcp" }, env);
 }
 
 const layer XEPHYR = { "Xephyr", SIZED, start, nullptr, nullptr, nullptr, nullptr };
