@@ -100,6 +100,16 @@ std::string desktop::report()
 	return op ? op(this) : "";
 }
 
+std::string display_number(int fd)
+{
+	std::string number;
+	char c;
+	while (read(fd, &c, 1) == 1 && c != '\n')
+		number += c;
+	close(fd);
+	return number;
+}
+
 bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::string> &env)
 {
 	int fds[2];
@@ -108,13 +118,7 @@ bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::
 	argv.insert(argv.begin() + 1, { "-displayfd", std::to_string(fds[1]) });
 	d->groups.push_back(spawn(argv, { "/", env, false, 0, -1, fds[1], true }));
 	close(fds[1]);
-	// The server writes the number and then a newline, and gives up if the
-	// pipe closes in between: read up to the newline.
-	std::string number;
-	char c;
-	while (read(fds[0], &c, 1) == 1 && c != '\n')
-		number += c;
-	close(fds[0]);
+	const std::string number = display_number(fds[0]);
 	if (number.empty())
 		return false;
 	d->display += ":" + number;

@@ -105,6 +105,9 @@ std::unique_ptr<desktop> start_desktop(const setup &s, int width = 1024, int hei
 // framed a window of ours.
 bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::string> &env = {});
 bool manager_ready(desktop *d);
+// Reads, and closes, the pipe a server (or the relay) writes its display
+// number to, with a newline after it; it gives up if the pipe closes first.
+std::string display_number(int fd);
 // Starts a headless Wayland compositor as the desktop's user (nobody when
 // the tests run as root: sway refuses root) with `env` beside a runtime
 // folder of its own, waits until `up` has read its names (d->wayland,

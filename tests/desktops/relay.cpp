@@ -18,11 +18,7 @@ static bool start(desktop *d)
 	d->groups.push_back(spawn({ RELAY_PROGRAM, socket, std::to_string(d->s->delay_ms), std::to_string(fds[1]) },
 	                          { "/", {}, false, 0, -1, fds[1], true }));
 	close(fds[1]);
-	std::string number;
-	char c;
-	while (read(fds[0], &c, 1) == 1 && c != '\n')
-		number += c;
-	close(fds[0]);
+	const std::string number = display_number(fds[0]);
 	if (number.empty())
 		return false;
 	for (std::string &e : d->env)
