@@ -25,7 +25,7 @@ extern const char MESSAGE[];
 // Deadlines, long enough for a machine four times as busy as a quiet one:
 // they pass or fail nothing on speed, only on what never comes.
 const double START_SECONDS = 60;   // a server, a window, a process's end
-const double DRAW_SECONDS = 120;   // a figure complete
+const double DRAW_SECONDS = 240;   // a figure complete
 
 inline void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
