@@ -116,17 +116,24 @@ bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::
 	if (pipe2(fds, O_CLOEXEC) != 0)
 		return false;
 	argv.insert(argv.begin() + 1, { "-displayfd", std::to_string(fds[1]) });
-	d->groups.push_back(spawn(argv, { "/", env, false, 0, -1, fds[1], true }));
+	const fs::path log = d->files / (argv[0] + ".log");
+	const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+	d->groups.push_back(spawn(argv, { "/", env, false, 0, out, fds[1], true }));
+	close(out);
 	close(fds[1]);
 	const std::string number = display_number(fds[0]);
-	if (number.empty())
+	if (number.empty()) {
+		d->failure = argv[0] + " did not start: " + slurp(log);
 		return false;
+	}
 	d->display += ":" + number;
 	d->env.push_back("DISPLAY=" + d->display);
 	d->dpy = XOpenDisplay(d->display.c_str());
 	// Windows come and go under the tests' feet; a request on one that has
 	// gone must not end the tests, as Xlib's default handler would.
 	XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+	if (!d->dpy)
+		d->failure = "no connection to " + argv[0] + " on " + d->display + ": " + slurp(log);
 	return d->dpy != nullptr;
 }
 
