@@ -338,8 +338,12 @@ static XRectangle primary_monitor(Display *dpy)
 {
 	XRectangle r = { 0, 0, (unsigned short)DisplayWidth(dpy, DefaultScreen(dpy)),
 	                 (unsigned short)DisplayHeight(dpy, DefaultScreen(dpy)) };
-	int event, error, major = 0, minor = 0, n = 0;
-	if (XRRQueryExtension(dpy, &event, &error) && XRRQueryVersion(dpy, &major, &minor) &&
+	/* Each extension is asked of the server first: libXrandr and
+	 * libXinerama keep a record per display that XCloseDisplay never frees
+	 * when the server hides the extension, as it does from an untrusted
+	 * client (ssh -X). */
+	int op, event, error, major = 0, minor = 0, n = 0;
+	if (XQueryExtension(dpy, "RANDR", &op, &event, &error) && XRRQueryVersion(dpy, &major, &minor) &&
 	    (major > 1 || minor >= 5)) {
 		XRRMonitorInfo *m = XRRGetMonitors(dpy, DefaultRootWindow(dpy), True, &n);
 		int pick = 0;
@@ -351,7 +355,7 @@ static XRectangle primary_monitor(Display *dpy)
 			      (unsigned short)m[pick].height };
 		if (m)
 			XRRFreeMonitors(m);
-	} else if (XineramaQueryExtension(dpy, &event, &error) && XineramaIsActive(dpy)) {
+	} else if (XQueryExtension(dpy, "XINERAMA", &op, &event, &error) && XineramaIsActive(dpy)) {
 		XineramaScreenInfo *heads = XineramaQueryScreens(dpy, &n);
 		if (heads && n > 0)
 			r = { heads[0].x_org, heads[0].y_org, (unsigned short)heads[0].width,
