@@ -44,9 +44,9 @@ static int end_run(int status)
 static int display_failed(void)
 {
 	/* With no system driver (no display at all) Allegro's allegro_message
-	 * prints the text exactly as given; its X driver ends the line itself. End it here too,
-	 * so the message is one whole line on standard output either way. A
-	 * message box still gets the text alone. */
+	 * prints the text exactly as given; its X driver ends the line itself.
+	 * End it here too, so the message is one whole line on standard output
+	 * either way. A message box still gets the text alone. */
 	if (!end_signal())
 		allegro_message(system_driver ? FAILURE : FAILURE "\n");
 	return end_run(1);
