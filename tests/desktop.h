@@ -1,9 +1,7 @@
-// The desktops the end-to-end tests run dotfall on, one module each under
-// desktops/, behind one interface: a desktop is a stack of layers (an X
-// server, then perhaps a window manager, or a Wayland compositor with its
-// XWayland; then perhaps Wine), and the matrix in desktops/matrix.cpp names
-// each stack the tests use, one line each. A test names what it needs of a
-// desktop and runs on every one that has it, without knowing which it is.
+// The desktops the end-to-end tests run dotfall on: a stack of layers (an X
+// server or a Wayland compositor, perhaps a window manager, perhaps Wine),
+// one module each under desktops/, each stack one line of desktops/matrix.cpp.
+// A test names what it needs of a desktop and runs on every one that has it.
 #ifndef DOTFALL_TESTS_DESKTOP_H
 #define DOTFALL_TESTS_DESKTOP_H
 
@@ -27,25 +25,23 @@ enum : unsigned {
 	SIZED = 1 << 7,          // its screen is the size the test asks for (Xvfb)
 	EMULATED = 1 << 8,       // the arm64 build under qemu-user
 	UNTRUSTED_CLIENT = 1 << 9,   // dotfall's connection is an untrusted one (ssh -X)
-	// The window manager never hears dotfall ask for full screen (the server
-	// passes on no event of an untrusted client's to it): full screen is a
-	// window there.
+	// The server passes no event of an untrusted client's to the window
+	// manager, nor so its request for full screen: that is a window there.
 	NO_FULL_SCREEN = 1 << 10,
 	REMOTE = 1 << 11,        // programs reach it over TCP, as through ssh -X (no mode switch)
 };
 
 struct desktop;
 
-// One module: what it adds to the desktop below it and how. The operations
-// left null are the layer's below (or the harness's XTest and XGetImage).
+// One module: what it adds to the desktop below it. An operation left null is
+// the layer's below (or the harness's XTest and XGetImage).
 struct layer {
 	const char *name;
 	unsigned has;
-	// Starts on what is there; false, with d->failure set, when it cannot.
+	// Starts on what is there; false (d->failure may say why) when it cannot.
 	bool (*start)(desktop *d);
 	void (*stop)(desktop *d);
-	// Presses a key the way a user's key travels there, with `held` keys
-	// held around it.
+	// A key pressed the way a user's key travels there, `held` keys around it.
 	bool (*press)(desktop *d, Window over, KeySym sym, const std::vector<KeySym> &held);
 	// An area of the window as the user sees it.
 	std::vector<uint32_t> (*picture)(desktop *d, Window w, XRectangle area);
@@ -68,8 +64,8 @@ struct setup {
 const std::vector<setup> &setups();   // those this build can run
 const setup *find_setup(const std::string &name);
 
-// A desktop that is up, or `failure` says why not. Its folder holds its
-// files (logs, configuration, Wine's prefix) and goes with it.
+// A desktop that is up, or `failure` says why not; its files (logs,
+// configuration, Wine's prefix) go with it.
 struct desktop {
 	const setup *s = nullptr;
 	std::string failure;
@@ -84,8 +80,8 @@ struct desktop {
 	std::vector<pid_t> groups;    // the processes it started, ended last first
 	// The modules' own.
 	std::string wayland, xauthority, bus, prefix;
-	int keys = -1;                // mutter: the pipe to the keyboard's process
-	pid_t keyboard = -1;
+	struct sd_bus *session_bus = nullptr;   // mutter's, and its RemoteDesktop session
+	std::string session;
 
 	~desktop();
 	bool has(unsigned what) const { return (s->has() & what) == what; }
@@ -94,58 +90,51 @@ struct desktop {
 	bool press(Window over, KeySym sym, const std::vector<KeySym> &held = {});
 	std::vector<uint32_t> picture(Window w, XRectangle area);
 	std::string report();
+	std::string tree();   // its windows, for a test that found none
 	// Ends the desktop now, all of it, as when its server is killed.
 	void end(int sig = SIGKILL);
 };
 std::unique_ptr<desktop> start_desktop(const setup &s, int width = 1024, int height = 768);
 
-// For the modules: starts an X server with these arguments (and these
-// variables) on a free display number and connects to it; lets a window
-// manager or compositor that was just started come up, ready when it has
-// framed a window of ours.
+// For the modules: an X server started on a free display number, and the
+// tests' connection to it; a window manager just started waited for.
 bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::string> &env = {});
 bool manager_ready(desktop *d);
-// Reads, and closes, the pipe a server (or the relay) writes its display
-// number to, with a newline after it; it gives up if the pipe closes first.
+// The display number a server (or the relay) writes to this pipe, or "".
 std::string display_number(int fd);
-// Starts a headless Wayland compositor as the desktop's user (nobody when
-// the tests run as root: sway refuses root) with `env` beside a runtime
-// folder of its own, waits until `up` has read its names (d->wayland,
-// d->display, d->xauthority) from its log, and connects to its XWayland as
-// that user; dotfall runs from a copy that user can reach.
+// A headless Wayland compositor started as the desktop's user (nobody under
+// root, which sway refuses) in a runtime folder of its own, up when `up` has
+// read d->wayland, d->display and d->xauthority from its log; then the
+// connection to its XWayland as that user, and dotfall copied where it can go.
 bool compositor(desktop *d, const std::vector<std::string> &argv, const std::vector<std::string> &env,
                 std::function<bool(const std::string &log)> up);
 
-// Wine's registry, in this desktop's prefix: `wine reg` with these
-// arguments, and its server ended so that the change is saved.
+// `wine reg` with these arguments in the desktop's prefix, the change saved.
 bool wine_registry(desktop *d, const std::vector<std::string> &args);
 
 // An empty folder on the desktop, that its user can reach.
 fs::path run_folder(desktop &d);
 
-// A test on one desktop, with an empty folder to run dotfall in that the
-// desktop's user can reach.
+// A test on one desktop, with an empty folder to run dotfall in.
 struct On : ::testing::TestWithParam<const setup *> {
 	std::unique_ptr<desktop> d;
 	fs::path dir;
-	// The screen, where the desktop takes one of any size. Full screen
-	// under Wine on Xvfb, which switches no mode, is the screen's size.
+	// The screen, where a desktop takes any size (Wine's full screen on Xvfb
+	// is the screen's size).
 	int screen_w = 1024, screen_h = 768;
 
 	void SetUp() override;
-	void TearDown() override;
 	run start(std::vector<std::string> more = {}) { return d->start(dir, more); }
-	// Waits for dotfall's display of width by height: the deepest window
-	// showing a picture of that size.
+	// Waits for dotfall's display of width by height.
 	Window display(run &r, int width, int height);
-	// Waits for the picture to settle, and checks that it shows the figure
-	// exactly; `take` gives it with the display's top left at x0, y0.
+	// Waits for the picture to show the figure exactly; `take` gives it
+	// with the display's top left at x0, y0.
 	void expect_drawn(std::function<std::vector<uint32_t>()> take, int picture_w, int x0, int y0, const figure &f,
 	                  uint32_t fg = WHITE, uint32_t bg = BLACK);
 	// The same for the display's own picture.
 	void expect_drawn(Window w, const figure &f, uint32_t fg = WHITE, uint32_t bg = BLACK);
-	// Presses a key over the window, and checks the run ends on it with
-	// `status`, says nothing, and its window goes.
+	// A key pressed over the window ends the run with `status`, silently,
+	// and its window goes.
 	void expect_key_ends(run &r, Window over, KeySym sym, int status = 0, const std::vector<KeySym> &held = {});
 	// Why a run that should have ended is still running.
 	std::string why_running(run &r, int width, int height);
