@@ -100,6 +100,13 @@ std::string desktop::report()
 	return op ? op(this) : "";
 }
 
+std::string desktop::tree()
+{
+	run r = start(files, {}, { "xwininfo", "-root", "-tree" });
+	r.exit_status();
+	return "\n" + r.output;
+}
+
 std::string display_number(int fd)
 {
 	std::string number;
@@ -178,11 +185,6 @@ void On::SetUp()
 	ASSERT_FALSE(dir.empty()) << "no folder for the run";
 }
 
-void On::TearDown()
-{
-	d.reset();
-}
-
 // The display inside the window that carries the program's class (Wine's
 // carries the exe's name), or that window itself, with any frame Wine draws
 // in it: not a window manager's own window of that size as it frames it.
@@ -204,7 +206,7 @@ Window On::display(run &r, int width, int height)
 	Window w = 0;
 	wait_for(START_SECONDS, [&] { return (w = find_display(d.get(), width, height)) != 0 || !r.running(); });
 	EXPECT_NE(w, 0u) << "no " << width << "x" << height << " display; " << (r.running() ? "running" : "ended")
-	                 << ", " << r.output << window_tree(d->dpy);
+	                 << ", " << r.output << d->tree();
 	return w;
 }
 

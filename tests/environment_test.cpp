@@ -155,28 +155,19 @@ TEST_P(Unreadable, UnreadableSettingsFileIsNoSettingsFile)
 TEST_P(Unreadable, SettingsNameThatIsNoPlainFileIsNoSettingsFile)
 {
 	const fs::path ini = dir / "dotfall.ini";
-	ASSERT_EQ(mkdir(ini.c_str(), 0755), 0);
-	{
-		SCOPED_TRACE("a folder");
-		expect_default_run();
-	}
-	rmdir(ini.c_str());
-	ASSERT_EQ(mkfifo(ini.c_str(), 0644), 0);
-	{
-		SCOPED_TRACE("a FIFO with no writer");
-		expect_default_run();
-	}
-	unlink(ini.c_str());
-	ASSERT_EQ(symlink("/dev/zero", ini.c_str()), 0);
-	{
-		SCOPED_TRACE("a link to an endless device");
-		expect_default_run();
-	}
-	unlink(ini.c_str());
-	settings_file(dir, "[screen]\nfullscreen = 0\nscreenw = 300\n");
-	ASSERT_EQ(truncate(ini.c_str(), SETTINGS_MAX_BYTES + 1), 0);   // sparse, mostly
-	{
-		SCOPED_TRACE("a file bigger than any settings file");
+	const std::pair<const char *, std::function<int()>> kinds[] = {
+		{ "a folder", [&] { return mkdir(ini.c_str(), 0755); } },
+		{ "a FIFO with no writer", [&] { return mkfifo(ini.c_str(), 0644); } },
+		{ "a link to an endless device", [&] { return symlink("/dev/zero", ini.c_str()); } },
+		{ "a file bigger than any settings file", [&] {   // sparse, mostly
+			 settings_file(dir, "[screen]\nfullscreen = 0\nscreenw = 300\n");
+			 return truncate(ini.c_str(), SETTINGS_MAX_BYTES + 1);
+		 } },
+	};
+	for (auto &[what, make] : kinds) {
+		SCOPED_TRACE(what);
+		fs::remove(ini);
+		ASSERT_EQ(make(), 0);
 		expect_default_run();
 	}
 }

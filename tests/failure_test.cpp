@@ -65,7 +65,7 @@ TEST_P(Dialog, FailureMessageIsShownInADialog)
 	ASSERT_TRUE(wait_for(START_SECONDS, [&] {
 		dialog = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "Xmessage");
 		return dialog || (dialog = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall.exe")) || !r.running();
-	}) && dialog) << "no message dialog: " << r.output << window_tree(d->dpy);
+	}) && dialog) << "no message dialog: " << r.output << d->tree();
 	EXPECT_EQ(find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall"), 0u) << "a display was shown";
 	EXPECT_EQ(find_window(d->dpy, DefaultRootWindow(d->dpy), 640, 480, nullptr, d->frame), 0u) << "a display was shown";
 	EXPECT_TRUE(r.running()) << "the message waits to be dismissed";

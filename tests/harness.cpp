@@ -175,9 +175,7 @@ Window top_level(Display *dpy, Window w)
 	return w;
 }
 
-// Whether the window's class is `name`, or with no name, whether it is a
-// window of Wine's (classed by the program's file name).
-static bool has_class(Display *dpy, Window w, const char *name)
+bool has_class(Display *dpy, Window w, const char *name)
 {
 	XClassHint hint;
 	if (!XGetClassHint(dpy, w, &hint))
@@ -228,29 +226,6 @@ Window any_window(Display *dpy)
 			return kid;
 	}
 	return 0;
-}
-
-std::string window_tree(Display *dpy, Window under, int depth)
-{
-	std::string text;
-	if (depth > 3)
-		return text;
-	for (Window kid : children(dpy, under ? under : DefaultRootWindow(dpy))) {
-		XWindowAttributes a;
-		XClassHint hint = {};
-		if (!XGetWindowAttributes(dpy, kid, &a))
-			continue;
-		const bool named = XGetClassHint(dpy, kid, &hint);
-		text += "\n" + std::string(depth * 2, ' ') + (named ? hint.res_class : "-") + " " +
-		        std::to_string(a.width) + "x" + std::to_string(a.height) +
-		        (a.map_state == IsViewable ? "" : " unmapped") + (a.c_class == InputOnly ? " input only" : "");
-		if (named) {
-			XFree(hint.res_name);
-			XFree(hint.res_class);
-		}
-		text += window_tree(dpy, kid, depth + 1);
-	}
-	return text;
 }
 
 XRectangle geometry(Display *dpy, Window w)
@@ -470,11 +445,8 @@ std::string screen_settings(int fullscreen, int width, int height)
 folder_state snapshot(const fs::path &dir)
 {
 	folder_state s;
-	for (auto &e : fs::directory_iterator(dir)) {
-		std::string name = e.path().filename();
-		s.files[name] = { e.is_regular_file() ? e.file_size() : 0, e.last_write_time() };
-		if (e.is_regular_file())
-			s.bytes[name] = slurp(e.path());
-	}
+	for (auto &e : fs::directory_iterator(dir))
+		s[e.path().filename()] = std::to_string(e.last_write_time().time_since_epoch().count()) + " " +
+		                         (e.is_regular_file() ? std::to_string(e.file_size()) + " " + slurp(e.path()) : "");
 	return s;
 }

@@ -1,7 +1,5 @@
-// What the end-to-end tests share, whatever desktop they run on: the one way
-// to start a process, a run of a program with its output gathered, waits,
-// the X requests that find a window, read it back and send it real input
-// (XTest), and the search that works out the figure the chaos game draws.
+// What the end-to-end tests share on any desktop: starting processes, waits,
+// the X requests that find, read and drive a window (XTest), and the figure.
 #ifndef DOTFALL_TESTS_HARNESS_H
 #define DOTFALL_TESTS_HARNESS_H
 
@@ -22,8 +20,8 @@ namespace fs = std::filesystem;
 
 extern const char MESSAGE[];
 
-// Deadlines, long enough for a machine four times as busy as a quiet one:
-// they pass or fail nothing on speed, only on what never comes.
+// Deadlines for a machine four times as busy as a quiet one: only what
+// never comes fails.
 const double START_SECONDS = 60;   // a server, a window, a process's end
 const double DRAW_SECONDS = 240;   // a figure complete
 
@@ -42,13 +40,10 @@ bool wait_for(double seconds, F done)
 	return true;
 }
 
-// How a process is started: in `dir`, with these variables (NAME=VALUE, or
-// NAME alone to unset it) after `clear` emptied the environment, as `user`
-// (and the group of that number) when nonzero, its standard output and
-// error into `out` (-1: /dev/null), keeping the descriptor `keep` open, and
-// as the leader of a process group of its own that this process reaps all
-// of (a server and what it starts). Signals start at their defaults, as from
-// a terminal; every process dies with the tests.
+// A process in `dir`, with `env` (NAME=VALUE, or NAME to unset) after `clear`,
+// as `user` if nonzero, its output into `out` (-1: /dev/null), `keep` left
+// open; with `group`, the leader of a process group this process reaps all
+// of. Signals at their defaults, as from a terminal; it dies with the tests.
 struct spawn_how {
 	fs::path dir;
 	std::vector<std::string> env;
@@ -58,8 +53,7 @@ struct spawn_how {
 	bool group = false;
 };
 pid_t spawn(const std::vector<std::string> &argv, const spawn_how &how);
-// Ends a process group and waits for all of it; one still there after
-// START_SECONDS is killed.
+// Ends a process group and waits for all of it (killed after START_SECONDS).
 void end_group(pid_t leader, int sig);
 
 // A program run with its standard output and error gathered from one pipe.
@@ -81,32 +75,28 @@ struct run {
 int tool(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
          std::string *output = nullptr);
 
-// The window's children, bottom to top, and its parent in *parent (0 when
-// that is the root): the one query of the window tree that everything else
-// goes through. Empty, and 0, for a window that has gone.
+// The window's children, bottom to top, and its parent (0 for the root).
 std::vector<Window> children(Display *dpy, Window w, Window *parent = nullptr);
 Window parent_of(Display *dpy, Window w);
 Window top_level(Display *dpy, Window w);   // the window below the root that holds w
-// The deepest viewable window in front showing a picture of width by height (or up
-// to `frame` pixels more, at the top level: a frame drawn inside it) below
-// `under`; or with a class, the viewable top-level window of that class.
+// Below `under`, the deepest viewable window in front showing width by height
+// (or up to `frame` more at the top level: a frame drawn inside it); or with
+// a class, the viewable window of that class.
 Window find_window(Display *dpy, Window under, int width, int height, const char *cls = nullptr, int frame = 0);
 // Any viewable top-level window, or 0.
 Window any_window(Display *dpy);
-// The windows below `under`, a few levels down, one a line: what a test that
-// found no display shows.
-std::string window_tree(Display *dpy, Window under = 0, int depth = 0);
+// Whether the window's class is `name`, or with none, whether it is Wine's
+// (classed by the program's file name).
+bool has_class(Display *dpy, Window w, const char *name);
 // A window's place and size on the root window.
 XRectangle geometry(Display *dpy, Window w);
 bool same(const XRectangle &a, const XRectangle &b);
 // The top-level window with the keyboard focus, or 0.
 Window focused(Display *dpy);
-// Maps a window of another program's at this place and size, and waits until
-// a window manager, if there is one, has framed it.
+// Maps another program's window there; waits for a window manager's frame.
 Window other_window(Display *dpy, XRectangle at, bool managed);
 
-// The screen's monitors (RandR 1.5) in RandR's order, the primary one's
-// index in *primary.
+// The screen's monitors (RandR 1.5), the primary one's index in *primary.
 std::vector<XRectangle> monitors(Display *dpy, int *primary = nullptr);
 // The video mode VidMode reports, "WxH" and its dot clock; "" without VidMode.
 std::string video_mode(Display *dpy);
@@ -115,18 +105,17 @@ std::string randr_layout(const std::string &display);
 
 // The pixels of an area of the window, as 0xRRGGBB, row by row.
 std::vector<uint32_t> grab(Display *dpy, Window w, XRectangle area);
-// The area of width by height inside any frame drawn in the window: as wide
-// on the left, right and bottom, the rest on top.
+// The area of width by height inside a frame drawn in the window: as wide on
+// the left, right and bottom, the rest on top.
 XRectangle inside_frame(Display *dpy, Window w, int width, int height);
 void point_at(Display *dpy, Window w, int x, int y);
-// XTest: the pointer over `over` (without a window manager the focus follows
-// it), the focus on its top level where something gives it focus, and a key
-// pressed and released, with `held` keys held around it.
+// XTest: the pointer over `over`, the focus waited for where something gives
+// it, and a key pressed and released with `held` keys held around it.
 void press_key(Display *dpy, Window over, KeySym sym, const std::vector<KeySym> &held = {});
 
 // Where the chaos game can go from the display's centre with these points,
-// worked out by a search over positions rather than by playing it: every
-// position reachable at all, and those it keeps coming back to.
+// by a search over positions rather than by playing it: every position
+// reachable, and those it keeps coming back to.
 struct figure {
 	int width, height;
 	std::vector<bool> reachable, recurrent;   // over the display, row by row
@@ -135,10 +124,9 @@ figure chaos_figure(int width, int height, const int (&pts)[3][2]);
 // The figure of the default points at that size.
 figure default_figure(int width, int height);
 
-// How a picture of picture_w columns, holding the display with its top left
-// corner at (x0, y0), compares with the figure: pixels in neither colour (or
-// not black outside the display), lit pixels the game cannot reach, figure
-// pixels drawn of those wanted.
+// A picture picture_w wide, the display's top left at (x0, y0), against the
+// figure: pixels in neither colour (or not black outside the display), lit
+// where the game cannot go, figure pixels drawn of those wanted.
 struct figure_match {
 	int foreign = 0, stray = 0, drawn = 0, wanted = 0;
 	// The figure whole and clean.
@@ -157,12 +145,8 @@ void settings_file(const fs::path &dir, const std::string &text);
 // The [screen] section of a settings file.
 std::string screen_settings(int fullscreen, int width, int height);
 
-// A folder's files with their sizes, times and bytes.
-struct folder_state {
-	std::map<std::string, std::pair<uintmax_t, fs::file_time_type>> files;
-	std::map<std::string, std::string> bytes;
-	bool operator==(const folder_state &o) const { return files == o.files && bytes == o.bytes; }
-};
+// A folder's files, each with its time, size and bytes.
+using folder_state = std::map<std::string, std::string>;
 folder_state snapshot(const fs::path &dir);
 
 #endif

@@ -146,38 +146,28 @@ ON_DESKTOPS(WineDpi, WINE, MANAGED | VIRTUAL_DESKTOP);
 // and while the user has switched to another window; switched back, the
 // picture is the figure alone, and the first key ends the run.
 struct WineVirtualDesktop : On {
-	// The desktop's window, the biggest of Wine's desktop windows (the
-	// others are 1x1), and its size.
-	Window desktop_window(int *width = nullptr, int *height = nullptr)
+	// The desktop's window: the biggest of Wine's desktop windows (the
+	// others are 1x1).
+	Window desktop_window()
 	{
 		Window found = 0;
 		int best = 0;
 		for (Window kid : children(d->dpy, DefaultRootWindow(d->dpy))) {
 			XWindowAttributes a;
-			XClassHint hint;
-			if (!XGetWindowAttributes(d->dpy, kid, &a) || a.map_state != IsViewable || !XGetClassHint(d->dpy, kid, &hint))
-				continue;
-			if (strcmp(hint.res_class, "explorer.exe") == 0 && a.width * a.height > best) {
+			if (XGetWindowAttributes(d->dpy, kid, &a) && a.map_state == IsViewable && a.width * a.height > best &&
+			    has_class(d->dpy, kid, "explorer.exe"))
 				best = a.width * a.height, found = kid;
-				if (width)
-					*width = a.width, *height = a.height;
-			}
-			XFree(hint.res_name);
-			XFree(hint.res_class);
 		}
 		return found;
 	}
-	bool desktop_is(int width, int height)
-	{
-		return wait_for(START_SECONDS, [&] {
-			int w = 0, h = 0;
-			return desktop_window(&w, &h) && w == width && h == height;
-		});
-	}
 	std::string desktop_size()
 	{
-		int w = 0, h = 0;
-		return desktop_window(&w, &h) ? std::to_string(w) + "x" + std::to_string(h) : "no desktop";
+		const XRectangle g = geometry(d->dpy, desktop_window());
+		return std::to_string(g.width) + "x" + std::to_string(g.height);
+	}
+	bool desktop_is(const std::string &size)
+	{
+		return wait_for(START_SECONDS, [&] { return desktop_window() && desktop_size() == size; });
 	}
 	// The width of the display's window: minimised, the virtual desktop
 	// shows it as a title bar at its bottom left.
@@ -186,76 +176,62 @@ struct WineVirtualDesktop : On {
 		const Window w = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall.exe");
 		return w ? geometry(d->dpy, w).width : 0;
 	}
+	enum way { KEY, HANG, THREE_KEYS, SWITCHED };
+	void ways_out(std::vector<way> ways);
 };
 
-enum { KEY, HANG, THREE_KEYS, SWITCHED };
-
 // Each way out in turn, on one desktop.
-static void ways_out(WineVirtualDesktop &t, std::vector<int> ways)
+void WineVirtualDesktop::ways_out(std::vector<way> ways)
 {
-	const std::unique_ptr<desktop> &d = t.d;
-	const fs::path &dir = t.dir;
 	// The tests' builds beside dotfall.exe: one whose shut-down hangs, and
 	// the Alt+Tab of Windows' task switcher, which Wine's virtual desktop lacks.
 	const fs::path beside = fs::path(DOTFALL_EXE).parent_path();
 	auto switch_to = [&](const char *title) {
 		return d->start(dir, {}, { "wine", (beside / "switch-to.exe").string(), title }).exit_status() == 0;
 	};
-	for (int way : ways) {
-		SCOPED_TRACE(way == HANG ? "the shut-down hung" : way == THREE_KEYS ? "Ctrl+Alt+End"
-		             : way == SWITCHED ? "switched away and back" : "a key");
+	for (way w : ways) {
+		SCOPED_TRACE(w == HANG ? "the shut-down hung" : w == THREE_KEYS ? "Ctrl+Alt+End"
+		             : w == SWITCHED ? "switched away and back" : "a key");
 		// Notepad keeps the desktop up once dotfall has gone, and is the
 		// window switched to. Its window comes up first, or it may come up
 		// after dotfall's and take the front, and the key with it.
 		run holder = d->start(dir, {}, { "wine", "notepad.exe" });
-		ASSERT_TRUE(t.desktop_is(1024, 768)) << "the virtual desktop: " << t.desktop_size();
+		ASSERT_TRUE(desktop_is("1024x768")) << "the virtual desktop: " << desktop_size();
 		ASSERT_TRUE(wait_for(START_SECONDS, [&] { return find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "notepad.exe"); }))
 			<< "no Notepad";
-		run r = d->start(dir, {}, { "wine", way == HANG ? (beside / "dotfall-hang.exe").string() : DOTFALL_EXE });
-		ASSERT_TRUE(t.desktop_is(640, 480)) << "no mode switch: " << t.desktop_size();
+		run r = d->start(dir, {}, { "wine", w == HANG ? (beside / "dotfall-hang.exe").string() : DOTFALL_EXE });
+		ASSERT_TRUE(desktop_is("640x480")) << "no mode switch: " << desktop_size();
 		// Switched away and back twice, each switch seen through as a user
 		// sees it before the next: the display minimised, then back at its
 		// size. After the first, nothing drawn away shows: the figure is
 		// waited for whole and clean (a grab at the switch itself may catch
 		// either program's picture). The key comes at once after the second.
-		for (int times = 0; way == SWITCHED && times < 2; times++) {
+		for (int times = 0; w == SWITCHED && times < 2; times++) {
 			ASSERT_TRUE(switch_to("Untitled - Notepad"));
-			EXPECT_TRUE(t.desktop_is(1024, 768)) << "away, the desktop stayed " << t.desktop_size();
-			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return t.display_width() > 0 && t.display_width() < 640; }))
-				<< "not minimised: " << t.display_width();
+			EXPECT_TRUE(desktop_is("1024x768")) << "away, the desktop stayed " << desktop_size();
+			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return display_width() > 0 && display_width() < 640; }))
+				<< "not minimised: " << display_width();
 			ASSERT_TRUE(switch_to("dotfall"));
-			ASSERT_TRUE(t.desktop_is(640, 480)) << "back, the desktop is " << t.desktop_size();
-			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return t.display_width() == 640; })) << "not back: " << t.display_width();
-			if (times > 0)
-				continue;
-			const figure f = default_figure(640, 480);
-			figure_match last;
-			auto clean = [&] {
-				std::vector<uint32_t> px = grab(d->dpy, t.desktop_window(), { 0, 0, 640, 480 });
-				if (!px.empty())
-					last = match_figure(px, 640, 0, 0, f, WHITE, BLACK);
-				if (last.foreign || last.stray)
-					px.clear();
-				return px;
-			};
-			t.expect_drawn(clean, 640, 0, 0, f);
-			EXPECT_EQ(last.foreign + last.stray, 0) << "not the figure alone: " << last.foreign
-				<< " pixels in neither colour, " << last.stray << " lit outside it";
+			ASSERT_TRUE(desktop_is("640x480")) << "back, the desktop is " << desktop_size();
+			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return display_width() == 640; })) << "not back: " << display_width();
+			if (times == 0)
+				expect_drawn([&] { return grab(d->dpy, desktop_window(), { 0, 0, 640, 480 }); }, 640, 0, 0,
+				             default_figure(640, 480));
 		}
 		// Within the 1.2 s after a switch in which the library, as
 		// released, let keys go by.
 		pause_ms(500);
-		d->press(t.desktop_window(), way == THREE_KEYS ? XK_End : XK_space,
-		         way == THREE_KEYS ? std::vector<KeySym>{ XK_Control_L, XK_Alt_L } : std::vector<KeySym>{});
-		EXPECT_EQ(r.exit_status(), 0) << t.why_running(r, 640, 480);
-		EXPECT_EQ(trimmed(r.output), way == HANG ? "dotfall: the display's shut-down hung; ended anyway" : "");
-		EXPECT_TRUE(t.desktop_is(1024, 768)) << "the desktop stayed " << t.desktop_size();
+		d->press(desktop_window(), w == THREE_KEYS ? XK_End : XK_space,
+		         w == THREE_KEYS ? std::vector<KeySym>{ XK_Control_L, XK_Alt_L } : std::vector<KeySym>{});
+		EXPECT_EQ(r.exit_status(), 0) << why_running(r, 640, 480);
+		EXPECT_EQ(trimmed(r.output), w == HANG ? "dotfall: the display's shut-down hung; ended anyway" : "");
+		EXPECT_TRUE(desktop_is("1024x768")) << "the desktop stayed " << desktop_size();
 	}
 }
 
 TEST_P(WineVirtualDesktop, FullScreenPutsTheModeBackOnEveryWayOut)
 {
-	ways_out(*this, { KEY, THREE_KEYS, SWITCHED });
+	ways_out({ KEY, THREE_KEYS, SWITCHED });
 }
 
 // Disabled: with four busy loops beside the suite, the watchdog once did not
@@ -264,7 +240,7 @@ TEST_P(WineVirtualDesktop, FullScreenPutsTheModeBackOnEveryWayOut)
 // --gtest_also_run_disabled_tests.
 TEST_P(WineVirtualDesktop, DISABLED_FullScreenPutsTheModeBackAfterAHungShutDown)
 {
-	ways_out(*this, { HANG });
+	ways_out({ HANG });
 }
 ON_DESKTOPS(WineVirtualDesktop, VIRTUAL_DESKTOP);
 
