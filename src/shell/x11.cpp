@@ -427,20 +427,42 @@ int end_signal(void)
 	return signalled;
 }
 
+/* Once the run is over, the input thread has nothing left to read, and the
+ * window nothing to show. */
+static void input_over(void)
+{
+}
+
+static void no_window_defaults(void)
+{
+}
+
 /* Allegro lets go of the pointer only in its shut-down, and a pointer
- * confined to the display cannot be put back: let go of it here. */
+ * confined to the display cannot be put back: let go of it here. Allegro's
+ * shut-down would still read input on every turn (each with an XSync) and
+ * give its window its name and icon again, twice (the icon's colours are
+ * round trips): on a slow link each round trip delays the end by its
+ * time, and the windows are destroyed with the connection anyway. Its own
+ * steps that matter (the grabs let go, a switched mode put back) stay. */
 void platform_end(int)
 {
 	XLOCK();
 	if (_xwin_input_handler == input_turn)
-		_xwin_input_handler = nullptr;
+		_xwin_input_handler = input_over;
+	_xwin_window_defaultor = no_window_defaults;
 	XSetErrorHandler(x_error_ignored);
 	if (_xwin.mouse_grabbed && pointer_before.known) {
 		XUngrabPointer(_xwin.display, CurrentTime);
 		_xwin.mouse_grabbed = 0;
 		XWarpPointer(_xwin.display, None, DefaultRootWindow(_xwin.display), 0, 0, 0, 0, pointer_before.x,
 		             pointer_before.y);
-		XFlush(_xwin.display);
 	}
+	/* The managed window leaves the screen as soon as the server reads
+	 * this, not a round trip or two later with the rest of the shut-down.
+	 * Allegro's own full screen stays until its mode is back. */
+	if (_xwin.display && _xwin.wm_window != None && _xwin.fs_window == None)
+		XUnmapWindow(_xwin.display, _xwin.wm_window);
+	if (_xwin.display)
+		XFlush(_xwin.display);
 	XUNLOCK();
 }
