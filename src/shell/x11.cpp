@@ -16,6 +16,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xlibint.h>   /* XESetWireToEvent */
+#include <X11/Xproto.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xinerama.h>
 #include <X11/extensions/Xrandr.h>
@@ -31,12 +32,15 @@ extern "C" {
 void *allegro_icon = (void *)icon_xpm;
 }
 
-/* The signal that asked the run to end, or 0; and whether an X error told
- * of the window's loss (x_error). These are variables of our own outside a
- * function (with those below) because a signal handler and an Xlib error
- * handler can do nothing safely but set a flag, and the run must see it. */
+/* The signal that asked the run to end, or 0; whether an X error told of
+ * the window's loss (x_error); and whether the server refused Allegro's
+ * keyboard control, as it does an untrusted connection (ssh -X). These are
+ * variables of our own outside a function (with those below) because a
+ * signal handler and an Xlib error handler can do nothing safely but set a
+ * flag, and the run must see it. */
 static volatile sig_atomic_t signalled;
 static std::atomic<bool> window_lost;
+static std::atomic<bool> untrusted;
 
 /* The managed window's size as the server last told it (a ConfigureNotify,
  * seen by size_seen as Xlib reads it, whoever reads it), and whether the
@@ -126,6 +130,8 @@ static int server_lost(Display *)
  * usual shut-down, which puts back a mode it switched. */
 static int x_error(Display *, XErrorEvent *e)
 {
+	if (e->error_code == BadAccess && e->request_code == X_ChangeKeyboardControl)
+		untrusted = true;
 	XID id = e->resourceid;
 	bool ours = id != None && (id == _xwin.wm_window || id == _xwin.window || id == _xwin.fs_window);
 	if (ours && (e->error_code == BadWindow || e->error_code == BadDrawable))
@@ -279,6 +285,19 @@ int graphics_driver(const settings *s)
 	if (!by_manager) {
 		note_pointer();
 		return GFX_AUTODETECT_FULLSCREEN;
+	}
+	/* The server passes on no event of an untrusted client's to the window
+	 * manager, fill_output's request included; but a window mapped with
+	 * full screen already in its state starts full screen (EWMH). Only
+	 * there: mutter, given the state before the map, leaves the display off
+	 * the middle. The server's refusal of Allegro's keyboard control
+	 * (install_keyboard, before this) has come in by now, with the replies
+	 * read above. */
+	if (untrusted) {
+		XLOCK();
+		XChangeProperty(_xwin.display, _xwin.wm_window, atom.state, XA_ATOM, 32, PropModeReplace,
+		                (unsigned char *)&atom.fullscreen, 1);
+		XUNLOCK();
 	}
 	return GFX_AUTODETECT_WINDOWED;
 }
