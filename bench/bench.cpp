@@ -6,8 +6,10 @@
 // preloaded rand() (bench/count_rand.cpp), and from Google Benchmark runs in
 // this process (bench/memory.cpp).
 //
-// Usage: dotfall_bench [--smoke | ROUNDS]   (--smoke: one short round of each
-// measurement, no verdict; ROUNDS: rounds on Xvfb, 9 by default). The exit
+// Usage: dotfall_bench [--smoke | ROUNDS | --far ROUNDS]   (--smoke: one short
+// round of each measurement, no verdict; ROUNDS: rounds on Xvfb, 9 by
+// default; --far: the displays reached other ways alone, the slow link among
+// them, in ROUNDS rounds, 5 by default). The exit
 // status is 0 when every measurement was made, whatever the verdict, and 1
 // when one could not be made (a server or compositor that did not start, or
 // a measure that no run gave).
@@ -410,18 +412,22 @@ std::vector<double> joined(const std::vector<double> &a, const std::vector<doubl
 
 } // namespace
 
+static void print_far_legend(int other_rounds);
+
 int main(int argc, char **argv)
 {
 	const bool smoke = argc > 1 && std::strcmp(argv[1], "--smoke") == 0;
-	const int rounds = smoke ? 1 : argc > 1 ? std::atoi(argv[1]) : 9;
-	const int other_rounds = smoke ? 1 : 5;   // under sway and under Wine
+	const bool far_only = argc > 1 && std::strcmp(argv[1], "--far") == 0;
+	const int rounds = smoke ? 1 : far_only ? 0 : argc > 1 ? std::atoi(argv[1]) : 9;
+	// under sway, under Wine and on the displays reached other ways
+	const int other_rounds = smoke ? 1 : far_only && argc > 2 ? std::atoi(argv[2]) : 5;
 	// The smoke run's second of drawing still holds the two notes a rate
 	// needs (one every 65536 steps) on a machine busy enough to draw a
 	// tenth of its usual pace; in 0.2 s it sometimes held none.
 	const double warm_up = smoke ? 0.1 : 0.5, length = smoke ? 1.0 : 1.5;
 	std::vector<std::string> missing;   // measurements that could not be made
 
-	auto memory = run_memory_benchmarks(smoke);
+	auto memory = far_only ? decltype(run_memory_benchmarks(smoke)){} : run_memory_benchmarks(smoke);
 
 	bench_display d;
 	if (!d.x->failure.empty()) {
@@ -454,7 +460,7 @@ int main(int argc, char **argv)
 		large.push_back(d.peak_mib(1920, 1080, length / 4));
 	}
 
-	const bool have_sway = access("/usr/bin/sway", X_OK) == 0 && access("/usr/bin/wtype", X_OK) == 0 &&
+	const bool have_sway = !far_only && access("/usr/bin/sway", X_OK) == 0 && access("/usr/bin/wtype", X_OK) == 0 &&
 	                       access("/usr/bin/Xwayland", X_OK) == 0;
 	std::vector<double> drawn_sway, stopped_sway;
 	if (have_sway) {
@@ -470,7 +476,7 @@ int main(int argc, char **argv)
 		}
 	}
 
-	const setup *wine = find_setup("Wine");
+	const setup *wine = far_only ? nullptr : find_setup("Wine");
 	const bool have_wine = wine != nullptr;
 	std::vector<double> drawn_wine[2], stopped_wine[2];
 	for (int i = 0; have_wine && i < other_rounds; i++)
@@ -527,31 +533,34 @@ int main(int argc, char **argv)
 		l.on.reset();
 
 	// What a user sees.
-	std::printf("What a user sees: dotfall's default figure at 640x480, medians (lowest to highest)\n\n");
-	std::printf("| platform | display | start to 95 %% of the figure | key to exit | runs |\n|---|---|---|---|---|\n");
-	auto seen_row = [&](const char *platform, const char *display, const std::vector<double> &drawn,
-	                    const std::vector<double> &stopped) {
-		const summary a = summarize(drawn), b = summarize(stopped);
-		std::printf("| %s | %s | %s | %s | %zu |\n", platform, display, show_time(a).c_str(),
-		            show_time(b).c_str(), a.runs);
-		if (!a.got || !b.got)
-			missing.push_back(std::string(platform) + ", " + display);
-	};
-	seen_row("X11 (Xvfb)", "window", drawn_x11[0], stopped_x11[0]);
-	seen_row("X11 (Xvfb)", "full screen", drawn_x11[1], stopped_x11[1]);
-	if (have_sway)
-		seen_row("XWayland, headless sway", "full screen", drawn_sway, stopped_sway);
-	else
-		std::printf("| XWayland, headless sway | not measured: sway, wtype or Xwayland is not installed | | | |\n");
-	if (have_wine) {
-		seen_row("dotfall.exe, Wine on Xvfb", "window", drawn_wine[0], stopped_wine[0]);
-		seen_row("dotfall.exe, Wine on Xvfb", "full screen", drawn_wine[1], stopped_wine[1]);
-	} else {
-		std::printf("| dotfall.exe, Wine on Xvfb | not measured: build-windows/dotfall.exe was not built | | | |\n");
+	if (!far_only) {
+		std::printf("What a user sees: dotfall's default figure at 640x480, medians (lowest to highest)\n\n");
+		std::printf("| platform | display | start to 95 %% of the figure | key to exit | runs |\n|---|---|---|---|---|\n");
+		auto seen_row = [&](const char *platform, const char *display, const std::vector<double> &drawn,
+		                    const std::vector<double> &stopped) {
+			const summary a = summarize(drawn), b = summarize(stopped);
+			std::printf("| %s | %s | %s | %s | %zu |\n", platform, display, show_time(a).c_str(),
+			            show_time(b).c_str(), a.runs);
+			if (!a.got || !b.got)
+				missing.push_back(std::string(platform) + ", " + display);
+		};
+		seen_row("X11 (Xvfb)", "window", drawn_x11[0], stopped_x11[0]);
+		seen_row("X11 (Xvfb)", "full screen", drawn_x11[1], stopped_x11[1]);
+		if (have_sway)
+			seen_row("XWayland, headless sway", "full screen", drawn_sway, stopped_sway);
+		else
+			std::printf("| XWayland, headless sway | not measured: sway, wtype or Xwayland is not installed | | | |\n");
+		if (have_wine) {
+			seen_row("dotfall.exe, Wine on Xvfb", "window", drawn_wine[0], stopped_wine[0]);
+			seen_row("dotfall.exe, Wine on Xvfb", "full screen", drawn_wine[1], stopped_wine[1]);
+		} else {
+			std::printf("| dotfall.exe, Wine on Xvfb | not measured: build-windows/dotfall.exe was not built | | | |\n");
+		}
+		std::printf("\n");
 	}
 
 	// Displays reached other ways.
-	std::printf("\nDisplays reached other ways: the same figure, medians (lowest to highest), each beside the plain "
+	std::printf("Displays reached other ways: the same figure, medians (lowest to highest), each beside the plain "
 	            "server in the same rounds\n\n");
 	std::printf("| display | way | start to first picture | start to 95 %% of the figure | key to exit | "
 	            "95 %% against the plain server | runs |\n|---|---|---|---|---|---|---|\n");
@@ -581,6 +590,10 @@ int main(int argc, char **argv)
 		            "took %s times a window's time to 95 %% (median of the rounds' ratios).\n",
 		            within, keys.size(), show_time(summary{ summarize(keys).high, 0, 0, 1, 1 }).c_str(),
 		            ratio(slow.drawn[1], slow.drawn[0]).c_str());
+	}
+	if (far_only) {
+		print_far_legend(other_rounds);
+		return missing.empty() ? 0 : 1;
 	}
 
 	// The limits, as dotfall's share of each.
@@ -693,6 +706,12 @@ int main(int argc, char **argv)
 	        "%.1f s warm-up, over %.1f s of drawing, counted by a preloaded rand(); it wanders far less "
 	        "than the steps a second, which the X server's share of the machine moves by tens of percent.\n",
 	        warm_up, length);
+	print_far_legend(other_rounds);
+	return missing.empty() ? 0 : 1;
+}
+
+static void print_far_legend(int other_rounds)
+{
 	std::printf("\nDisplays reached other ways: each on a 1024x768 screen of its own, kept up over %d rounds, a "
 	            "round running each of them in a window and full screen in turn. The relay (tests/relay.cpp) "
 	            "joins dotfall to the server over TCP and holds every chunk each way for its delay, as ssh -X "
@@ -702,5 +721,4 @@ int main(int argc, char **argv)
 	            "against the plain server: the median of the rounds' ratios to the line above it that has no "
 	            "relay or server of its own (Xvfb, openbox; Xvfb).\n",
 	            other_rounds);
-	return missing.empty() ? 0 : 1;
 }

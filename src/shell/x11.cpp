@@ -15,6 +15,8 @@
 #include <xalleg.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xlibint.h>   /* XESetWireToEvent */
+#include <X11/Xproto.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xinerama.h>
 #include <X11/extensions/Xrandr.h>
@@ -30,17 +32,32 @@ extern "C" {
 void *allegro_icon = (void *)icon_xpm;
 }
 
-/* The signal that asked the run to end, or 0; and whether an X error told
- * of the window's loss (x_error). These are variables of our own outside a function (with the pointer's
- * place below) because a signal handler and an Xlib error handler can do
- * nothing safely but set a flag, and the run must see it. */
+/* The signal that asked the run to end, or 0; whether an X error told of
+ * the window's loss (x_error); and whether the server refused Allegro's
+ * keyboard control, as it does an untrusted connection (ssh -X). These are
+ * variables of our own outside a function (with those below) because a
+ * signal handler and an Xlib error handler can do nothing safely but set a
+ * flag, and the run must see it. */
 static volatile sig_atomic_t signalled;
 static std::atomic<bool> window_lost;
+static std::atomic<bool> untrusted;
 
-/* The second connection that follows the full-screen window's size
- * (watch_size), or none: Allegro's input turn, which takes no argument, is
- * where it is read. */
-static Display *size_watch;
+/* The managed window's size as the server last told it (a ConfigureNotify,
+ * seen by size_seen as Xlib reads it, whoever reads it), and whether the
+ * display is kept in its middle (fill_output). Xlib's event hook and
+ * Allegro's input turn take no argument of ours; both run with the display
+ * locked (XLOCK). */
+static struct {
+	bool follow, changed;
+	int width, height;
+} managed;
+static Bool (*wire_to_event)(Display *, XEvent *, xEvent *);
+
+/* The atoms the run names, asked for together at the start: one round trip
+ * for all, which on a slow link is what counts. */
+static struct {
+	Atom icon, check, supported, state, fullscreen;
+} atom;
 
 /* Where the pointer was at the start: Allegro's full screen moves it to
  * the display's middle and keeps it there, and it goes back at the end. */
@@ -113,6 +130,8 @@ static int server_lost(Display *)
  * usual shut-down, which puts back a mode it switched. */
 static int x_error(Display *, XErrorEvent *e)
 {
+	if (e->error_code == BadAccess && e->request_code == X_ChangeKeyboardControl)
+		untrusted = true;
 	XID id = e->resourceid;
 	bool ours = id != None && (id == _xwin.wm_window || id == _xwin.window || id == _xwin.fs_window);
 	if (ours && (e->error_code == BadWindow || e->error_code == BadDrawable))
@@ -129,15 +148,15 @@ static int x_error_ignored(Display *, XErrorEvent *)
 }
 
 /* A property of 32-bit items, or none. */
-static std::vector<unsigned long> property(Display *dpy, Window w, const char *name, Atom type)
+static std::vector<unsigned long> property(Display *dpy, Window w, Atom name, Atom type)
 {
 	std::vector<unsigned long> items;
 	Atom got;
 	int format;
 	unsigned long n, after;
 	unsigned char *data = nullptr;
-	if (XGetWindowProperty(dpy, w, XInternAtom(dpy, name, False), 0, 4096, False, type, &got, &format, &n,
-	                       &after, &data) == Success && data && got == type && format == 32)
+	if (XGetWindowProperty(dpy, w, name, 0, 4096, False, type, &got, &format, &n, &after, &data) == Success &&
+	    data && got == type && format == 32)
 		items.assign((unsigned long *)data, (unsigned long *)data + n);
 	if (data)
 		XFree(data);
@@ -147,18 +166,17 @@ static std::vector<unsigned long> property(Display *dpy, Window w, const char *n
 /* Whether a window manager runs that makes windows full screen itself
  * (EWMH): the root names its check window, which names itself (and so is no
  * window left behind by a manager that has gone), and full screen is among
- * the states it supports. */
+ * the states it supports. The check window may have gone: its error names
+ * no window of ours, and x_error lets it pass. */
 static bool manager_fills_screen(Display *dpy)
 {
 	Window root = DefaultRootWindow(dpy);
-	std::vector<unsigned long> check = property(dpy, root, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW);
-	XSetErrorHandler(x_error_ignored);   /* the check window may have gone */
-	bool live = !check.empty() && property(dpy, check[0], "_NET_SUPPORTING_WM_CHECK", XA_WINDOW) == check;
-	XSync(dpy, False);
-	XSetErrorHandler(x_error);
-	std::vector<unsigned long> states = property(dpy, root, "_NET_SUPPORTED", XA_ATOM);
-	Atom full = XInternAtom(dpy, "_NET_WM_STATE_FULLSCREEN", False);
-	return live && std::find(states.begin(), states.end(), full) != states.end();
+	std::vector<unsigned long> check = property(dpy, root, atom.check, XA_WINDOW);
+	bool live = !check.empty() && property(dpy, check[0], atom.check, XA_WINDOW) == check;
+	if (!live)
+		return false;
+	std::vector<unsigned long> states = property(dpy, root, atom.supported, XA_ATOM);
+	return std::find(states.begin(), states.end(), atom.fullscreen) != states.end();
 }
 
 /* The managed window is dotfall's on every desktop: its class (Allegro
@@ -180,8 +198,8 @@ static void name_window(void)
 			icon.push_back((unsigned long)p[3] << 24 | p[0] << 16 | p[1] << 8 | p[2]);
 		}
 	}
-	XChangeProperty(dpy, _xwin.wm_window, XInternAtom(dpy, "_NET_WM_ICON", False), XA_CARDINAL, 32,
-	                PropModeReplace, (unsigned char *)icon.data(), (int)icon.size());
+	XChangeProperty(dpy, _xwin.wm_window, atom.icon, XA_CARDINAL, 32, PropModeReplace,
+	                (unsigned char *)icon.data(), (int)icon.size());
 	XUNLOCK();
 }
 
@@ -195,6 +213,22 @@ static void note_pointer(void)
 	                                     &pointer_before.x, &pointer_before.y, &x, &y, &buttons);
 	XUNLOCK();
 }
+
+/* Every event passes here as Xlib reads it off the wire, whichever thread
+ * and call reads it: Allegro's input turn reads the queue too, and drops a
+ * ConfigureNotify it has no use for. */
+static Bool size_seen(Display *dpy, XEvent *e, xEvent *wire)
+{
+	Bool keep = wire_to_event(dpy, e, wire);
+	if (e->type == ConfigureNotify && e->xconfigure.window == _xwin.wm_window) {
+		managed.width = e->xconfigure.width;
+		managed.height = e->xconfigure.height;
+		managed.changed = true;
+	}
+	return keep;
+}
+
+static void input_turn(void);
 
 int platform_start(void)
 {
@@ -216,8 +250,17 @@ int platform_start(void)
 	if (started == 0) {
 		XSetIOErrorHandler(server_lost);
 		XSetErrorHandler(x_error);
+		XLOCK();
+		Display *dpy = _xwin.display;
+		const char *names[] = { "_NET_WM_ICON", "_NET_SUPPORTING_WM_CHECK", "_NET_SUPPORTED", "_NET_WM_STATE",
+		                        "_NET_WM_STATE_FULLSCREEN" };
+		Atom got[5];
+		if (XInternAtoms(dpy, (char **)names, 5, False, got))
+			atom = { got[0], got[1], got[2], got[3], got[4] };
+		wire_to_event = XESetWireToEvent(dpy, ConfigureNotify, size_seen);
+		_xwin_input_handler = input_turn;
+		XUNLOCK();
 		name_window();
-		note_pointer();
 	}
 	return started;
 }
@@ -237,45 +280,31 @@ int graphics_driver(const settings *s)
 	if (!s->fullscreen)
 		return GFX_AUTODETECT_WINDOWED;
 	XLOCK();
-	bool managed = manager_fills_screen(_xwin.display);
+	bool by_manager = manager_fills_screen(_xwin.display);
 	XUNLOCK();
-	return managed ? GFX_AUTODETECT_WINDOWED : GFX_AUTODETECT_FULLSCREEN;
-}
-
-/* A second connection to the X server that only listens for the managed
- * window's structure events: Allegro's input turn reads every event of its
- * own connection and drops a ConfigureNotify it has no use for, but cannot
- * take this one's. It listens before the size is first read, so that no
- * change is missed. Where the server refuses another connection, the
- * display's gravity alone keeps it centred, to within a pixel. */
-static void watch_size(void)
-{
-	size_watch = XOpenDisplay(DisplayString(_xwin.display));
-	if (!size_watch)
-		return;
-	XSelectInput(size_watch, _xwin.wm_window, StructureNotifyMask);
-	XSync(size_watch, False);
-}
-
-/* When the window manager has resized the full-screen window (its first
- * size, a monitor changed, KWin's odd sizes), the display is centred again
- * in the size it has now, which the gravity alone misses by the pixel it
- * rounds off at each change. Only events already come are read
- * (QueuedAfterReading): no request, no wait for the server. */
-static void follow_size(void)
-{
-	int w = -1, h = -1;
-	while (XEventsQueued(size_watch, QueuedAfterReading) > 0) {
-		XEvent e;
-		XNextEvent(size_watch, &e);
-		if (e.type == ConfigureNotify && e.xconfigure.window == _xwin.wm_window) {
-			w = e.xconfigure.width;
-			h = e.xconfigure.height;
-		}
+	if (!by_manager) {
+		note_pointer();
+		return GFX_AUTODETECT_FULLSCREEN;
 	}
-	if (w >= 0)
-		XMoveWindow(_xwin.display, _xwin.window, (w - SCREEN_W) / 2, (h - SCREEN_H) / 2);
+	/* The server passes on no event of an untrusted client's to the window
+	 * manager, fill_output's request included; but a window mapped with
+	 * full screen already in its state starts full screen (EWMH). Only
+	 * there: mutter, given the state before the map, leaves the display off
+	 * the middle. The server's refusal of Allegro's keyboard control
+	 * (install_keyboard, before this) has come in by now, with the replies
+	 * read above. */
+	if (untrusted) {
+		XLOCK();
+		XChangeProperty(_xwin.display, _xwin.wm_window, atom.state, XA_ATOM, 32, PropModeReplace,
+		                (unsigned char *)&atom.fullscreen, 1);
+		XUNLOCK();
+	}
+	return GFX_AUTODETECT_WINDOWED;
 }
+
+/* Allegro counts the turns of its warped pointer mode (MOUSE_WARP_DELAY
+ * in its xwin.c) and moves the X pointer when they are over. */
+#define WARP_TURNS 200
 
 /* Allegro's input turn (_xwin_private_handle_input in its xwin.c, every
  * 10 ms or so from its background thread, with the display locked by
@@ -283,31 +312,37 @@ static void follow_size(void)
  * sent, on every turn whether or not anything came. Ours calls it only when
  * there is something for it: events, read without waiting for the server
  * (XEventsQueued with QueuedAfterFlush, which also sends the pixels buffered
- * so far), or a pointer in Allegro's warped mode, whose count goes on by the
- * turn. An X error comes in with the events, and so does the display's
- * loss. */
+ * so far), or the end of Allegro's warped pointer mode, whose count it goes
+ * on with here meanwhile. An X error comes in with the events, and so does
+ * the display's loss. Then, when the window manager has resized the
+ * full-screen window (its first size, a monitor changed, KWin's odd sizes),
+ * the display is centred again in the size it has now, which the gravity
+ * alone misses by the pixel it rounds off at each change. */
 static void input_turn(void)
 {
-	if (size_watch)
-		follow_size();
-	if (XEventsQueued(_xwin.display, QueuedAfterFlush) > 0 || _xwin.mouse_warped)
+	if (XEventsQueued(_xwin.display, QueuedAfterFlush) > 0 || _xwin.mouse_warped > WARP_TURNS)
 		_xwin_private_handle_input();
+	else if (_xwin.mouse_warped)
+		_xwin.mouse_warped++;
+	if (managed.follow && managed.changed) {
+		managed.changed = false;
+		XMoveWindow(_xwin.display, _xwin.window, (managed.width - SCREEN_W) / 2,
+		            (managed.height - SCREEN_H) / 2);
+	}
 }
 
 /* The managed window's background is black, and the display is a window
- * inside it, kept centred (follow_size, and its gravity in between). Larger
- * than the monitor, it is cropped evenly. Allegro fixed the window's
- * size (minimum equal to maximum), and mutter will not make such a window
- * full screen: those hints go. The pointer is hidden over the black around
- * the display too. */
+ * inside it, kept centred (input_turn, from every size the server gives
+ * since the window was made, and its gravity in between). Larger than the
+ * monitor, it is cropped evenly. Allegro fixed the window's size (minimum
+ * equal to maximum), and mutter will not make such a window full screen:
+ * those hints go. The pointer is hidden over the black around the display
+ * too. Nothing here waits for the server. */
 static void fill_output(void)
 {
 	Display *dpy = _xwin.display;
-	watch_size();
 	XLOCK();
-	XWindowAttributes now;
-	XGetWindowAttributes(dpy, _xwin.wm_window, &now);
-	XMoveWindow(dpy, _xwin.window, (now.width - SCREEN_W) / 2, (now.height - SCREEN_H) / 2);
+	managed.follow = true;
 	XSetWindowAttributes centred = {};
 	centred.win_gravity = CenterGravity;
 	XChangeWindowAttributes(dpy, _xwin.window, CWWinGravity, &centred);
@@ -322,10 +357,10 @@ static void fill_output(void)
 	XEvent e = {};
 	e.xclient.type = ClientMessage;
 	e.xclient.window = _xwin.wm_window;
-	e.xclient.message_type = XInternAtom(dpy, "_NET_WM_STATE", False);
+	e.xclient.message_type = atom.state;
 	e.xclient.format = 32;
 	e.xclient.data.l[0] = 1;   /* add */
-	e.xclient.data.l[1] = XInternAtom(dpy, "_NET_WM_STATE_FULLSCREEN", False);
+	e.xclient.data.l[1] = atom.fullscreen;
 	e.xclient.data.l[3] = 1;   /* asked by the program itself */
 	XSendEvent(dpy, DefaultRootWindow(dpy), False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
 	XFlush(dpy);
@@ -388,10 +423,6 @@ void mode_set(const settings *s, int driver)
 		fill_output();
 	else if (s->fullscreen)
 		centre_on_monitor();
-	XLOCK();
-	if (!_xwin_input_handler)
-		_xwin_input_handler = input_turn;
-	XUNLOCK();
 }
 
 /* Each pixel is sent to the server on its own whether the screen is held
@@ -415,24 +446,42 @@ int end_signal(void)
 	return signalled;
 }
 
+/* Once the run is over, the input thread has nothing left to read, and the
+ * window nothing to show. */
+static void input_over(void)
+{
+}
+
+static void no_window_defaults(void)
+{
+}
+
 /* Allegro lets go of the pointer only in its shut-down, and a pointer
- * confined to the display cannot be put back: let go of it here. */
+ * confined to the display cannot be put back: let go of it here. Allegro's
+ * shut-down would still read input on every turn (each with an XSync) and
+ * give its window its name and icon again, twice (the icon's colours are
+ * round trips): on a slow link each round trip delays the end by its
+ * time, and the windows are destroyed with the connection anyway. Its own
+ * steps that matter (the grabs let go, a switched mode put back) stay. */
 void platform_end(int)
 {
 	XLOCK();
 	if (_xwin_input_handler == input_turn)
-		_xwin_input_handler = nullptr;
-	if (size_watch) {
-		XCloseDisplay(size_watch);
-		size_watch = nullptr;
-	}
+		_xwin_input_handler = input_over;
+	_xwin_window_defaultor = no_window_defaults;
 	XSetErrorHandler(x_error_ignored);
 	if (_xwin.mouse_grabbed && pointer_before.known) {
 		XUngrabPointer(_xwin.display, CurrentTime);
 		_xwin.mouse_grabbed = 0;
 		XWarpPointer(_xwin.display, None, DefaultRootWindow(_xwin.display), 0, 0, 0, 0, pointer_before.x,
 		             pointer_before.y);
-		XFlush(_xwin.display);
 	}
+	/* The managed window leaves the screen as soon as the server reads
+	 * this, not a round trip or two later with the rest of the shut-down.
+	 * Allegro's own full screen stays until its mode is back. */
+	if (_xwin.display && _xwin.wm_window != None && _xwin.fs_window == None)
+		XUnmapWindow(_xwin.display, _xwin.wm_window);
+	if (_xwin.display)
+		XFlush(_xwin.display);
 	XUNLOCK();
 }
