@@ -15,8 +15,6 @@ unsigned setup::has() const
 	// window manager.
 	if (remote || (all & (MANAGED | REMOTE)))
 		all &= ~MODE_SWITCH;
-	if ((all & MANAGED) && (all & UNTRUSTED_CLIENT))
-		all |= NO_FULL_SCREEN;
 	return all | (monitors > 1 ? (unsigned)TWO_MONITORS : 0u);
 }
 

@@ -25,9 +25,6 @@ enum : unsigned {
 	SIZED = 1 << 7,          // its screen is the size the test asks for (Xvfb)
 	EMULATED = 1 << 8,       // the arm64 build under qemu-user
 	UNTRUSTED_CLIENT = 1 << 9,   // dotfall's connection is an untrusted one (ssh -X)
-	// The server passes no event of an untrusted client's to the window
-	// manager, nor so its request for full screen: that is a window there.
-	NO_FULL_SCREEN = 1 << 10,
 	REMOTE = 1 << 11,        // programs reach it over TCP, as through ssh -X (no mode switch)
 };
 

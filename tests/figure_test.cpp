@@ -86,7 +86,7 @@ TEST_P(AnyDesktop, WithoutSettingsTheFigureFillsAMonitorWhiteOnBlack)
 		<< "the pointer is left at " << x << "," << y;
 }
 // Wine's virtual desktop is a screen of its own: see WineVirtualDesktop.
-ON_DESKTOPS(AnyDesktop, 0, VIRTUAL_DESKTOP | NO_FULL_SCREEN);
+ON_DESKTOPS(AnyDesktop, 0, VIRTUAL_DESKTOP);
 
 // Full screen at the size of the screen itself (Wine's on Xvfb always is).
 struct SizedScreen : On {};
@@ -101,7 +101,7 @@ TEST_P(SizedScreen, FullScreenAtTheScreenSize)
 	expect_drawn(display, default_figure(w, h));
 	expect_key_ends(r, display, XK_space);
 }
-ON_DESKTOPS(SizedScreen, SIZED, WINE | NO_FULL_SCREEN);
+ON_DESKTOPS(SizedScreen, SIZED, WINE);
 
 // Windows of any size and settings, each a window of its own, drawn exactly,
 // and a key ends the run. Widths are multiples of 4, as the library's

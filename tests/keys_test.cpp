@@ -62,7 +62,7 @@ TEST_P(KeysFullScreen, EveryKeyEndsTheRunFullScreen)
 {
 	every_key(640, 480);
 }
-ON_DESKTOPS(KeysFullScreen, MANAGED, MODES | NO_FULL_SCREEN);
+ON_DESKTOPS(KeysFullScreen, MANAGED, MODES);
 
 // Without a window manager: the pointer moved and its buttons clicked over
 // the display, and what a window manager sends when its close button is
