@@ -95,11 +95,26 @@ int end_signal(void)
 #define END_STATUS(arg) ((UINT)((uintptr_t)(arg) >> 1))
 #define END_FULLSCREEN(arg) ((uintptr_t)(arg) & 1)
 
+/* Putting the mode back can hang as well: under load, Wine's
+ * ChangeDisplaySettings (which sends every window word of the change) has
+ * been seen not to return. It gets a thread of its own and MODE_BACK_MS;
+ * the process ends whether it has returned or not. */
+#define MODE_BACK_MS 5000
+
+static DWORD WINAPI put_mode_back(LPVOID)
+{
+	ChangeDisplaySettings(NULL, 0);
+	return 0;
+}
+
 static DWORD WINAPI end_anyway(LPVOID arg)
 {
 	Sleep(EXIT_GRACE_MS);
-	if (END_FULLSCREEN(arg))
-		ChangeDisplaySettings(NULL, 0);
+	HANDLE mode_back = END_FULLSCREEN(arg) ? CreateThread(NULL, 0, put_mode_back, NULL, 0, NULL) : NULL;
+	if (mode_back) {
+		WaitForSingleObject(mode_back, MODE_BACK_MS);
+		CloseHandle(mode_back);
+	}
 	fputs("dotfall: the display's shut-down hung; ended anyway\n", stderr);
 	fflush(stderr);
 	TerminateProcess(GetCurrentProcess(), END_STATUS(arg));
