@@ -86,10 +86,11 @@ int end_signal(void)
  * where the window loses the focus on the way out, that wait can last for
  * good (one such wait is mended in Allegro itself, windows/patches/). The
  * run is over by then, so past EXIT_GRACE_MS the process ends anyway, with
- * the run's status, and says so. A full screen's display mode would then
- * stay switched (Windows puts it back only when Allegro does), so it is put
- * back first. */
-#define EXIT_GRACE_MS 3000
+ * the run's status, and says so. The grace is long enough for a shut-down
+ * that is only slow, on a busy machine, to finish on its own. A full
+ * screen's display mode would then stay switched (Windows puts it back only
+ * when Allegro does), so it is put back first. */
+#define EXIT_GRACE_MS 10000
 
 /* What the watchdog needs: both fit in the thread's one argument. */
 #define END_STATUS(arg) ((UINT)((uintptr_t)(arg) >> 1))
