@@ -11,6 +11,11 @@
 
 #include "desktop.h"
 
+// Wine's device service now and then crashes as it starts a bus driver
+// (IoCreateDevice, listing wineusb's or winebus's root devices); no test
+// uses USB or game controllers: Wine starts without those two, always.
+static const char NO_BUS_DRIVERS[] = "WINEDLLOVERRIDES=wineusb.sys,winebus.sys=d";
+
 static bool start(desktop *d)
 {
 	d->prefix = (d->files / "prefix").string();
@@ -21,11 +26,7 @@ static bool start(desktop *d)
 		d->failure = "no copy of the Wine prefix " + base;
 		return false;
 	}
-	// Wine's device service now and then crashes as it starts a bus driver
-	// (IoCreateDevice, listing wineusb's or winebus's root devices); no test
-	// uses USB or game controllers: Wine starts without those two.
-	d->env.insert(d->env.end(), { "WINEPREFIX=" + d->prefix, "WINEDEBUG=-all",
-	                              "WINEDLLOVERRIDES=wineusb.sys,winebus.sys=d" });
+	d->env.insert(d->env.end(), { "WINEPREFIX=" + d->prefix, "WINEDEBUG=-all", NO_BUS_DRIVERS });
 	d->program = { "wine", DOTFALL_EXE };
 	d->frame = 32;
 	return true;
@@ -64,7 +65,7 @@ bool wine_registry(desktop *d, const std::vector<std::string> &args)
 	// that, so that the next program's server reads the change.
 	std::vector<std::string> argv{ "wine", "reg" };
 	argv.insert(argv.end(), args.begin(), args.end());
-	const std::vector<std::string> env{ "WINEPREFIX=" + d->prefix, "WINEDEBUG=-all", "DISPLAY" };
+	const std::vector<std::string> env{ "WINEPREFIX=" + d->prefix, "WINEDEBUG=-all", "DISPLAY", NO_BUS_DRIVERS };
 	const bool done = tool(argv, env) == 0;
 	tool({ "wineserver", "-w" }, env);
 	return done;
