@@ -77,7 +77,9 @@ TEST_P(AnyDesktop, WithoutSettingsTheFigureFillsAMonitorWhiteOnBlack)
 	EXPECT_TRUE(snapshot(dir) == before) << "the run changed its folder";
 	EXPECT_EQ(video_mode(dpy), mode) << "the mode was not put back";
 	EXPECT_EQ(d->has(MODES) ? randr_layout(d->display) : "", layout);
-	EXPECT_TRUE(!other || same(geometry(dpy, other), placed)) << "the other window moved";
+	const XRectangle now = other ? geometry(dpy, other) : placed;
+	EXPECT_TRUE(same(now, placed)) << "the other window moved from " << placed.x << "," << placed.y << " to " << now.x
+	                               << "," << now.y;
 	Window root, child;
 	int x = 0, y = 0, wx, wy;
 	unsigned buttons;

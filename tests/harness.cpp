@@ -260,8 +260,10 @@ Window other_window(Display *dpy, XRectangle at, bool managed)
 	XSetWMNormalHints(dpy, w, &hints);
 	XMapRaised(dpy, w);
 	XSync(dpy, False);
+	// A window manager reparents the window, places its frame, then maps it.
+	XWindowAttributes a;
 	if (managed)
-		wait_for(START_SECONDS, [&] { return top_level(dpy, w) != w; });
+		wait_for(START_SECONDS, [&] { return top_level(dpy, w) != w && shown(dpy, w, &a); });
 	return w;
 }
 
