@@ -96,10 +96,10 @@ int end_signal(void)
 #define END_STATUS(arg) ((UINT)((uintptr_t)(arg) >> 1))
 #define END_FULLSCREEN(arg) ((uintptr_t)(arg) & 1)
 
-/* Putting the mode back can hang as well: under load, Wine's
- * ChangeDisplaySettings (which sends every window word of the change) has
- * been seen not to return. It gets a thread of its own and MODE_BACK_MS;
- * the process ends whether it has returned or not. */
+/* Putting the mode back can hang as well: ChangeDisplaySettings sends
+ * every window word of the change and waits on them, and under Wine on a
+ * busy machine it may not return. It gets a thread of its own and
+ * MODE_BACK_MS; the process ends whether it has returned or not. */
 #define MODE_BACK_MS 5000
 
 static DWORD WINAPI put_mode_back(LPVOID)
