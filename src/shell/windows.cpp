@@ -129,4 +129,12 @@ void platform_end(int status)
 	HANDLE watchdog = CreateThread(NULL, 0, end_anyway, (LPVOID)arg, 0, NULL);
 	if (watchdog)
 		CloseHandle(watchdog);
+	/* Allegro's display shut-down unacquires the DirectInput keyboard and
+	 * mouse, and their input handlers, finding them unacquired, have the
+	 * window thread acquire them again; under Wine such an acquire can
+	 * wait for good on DirectInput's own thread, and the keyboard's
+	 * shut-down then waits on the window thread. Taken down first, while
+	 * the display is up, they have nothing left to acquire. */
+	remove_mouse();
+	remove_keyboard();
 }
