@@ -37,13 +37,13 @@ struct layer {
 	unsigned has;
 	// Starts on what is there; false (d->failure may say why) when it cannot.
 	bool (*start)(desktop *d);
-	void (*stop)(desktop *d);
+	void (*stop)(desktop *d) = nullptr;
 	// A key pressed the way a user's key travels there, `held` keys around it.
-	bool (*press)(desktop *d, Window over, KeySym sym, const std::vector<KeySym> &held);
+	bool (*press)(desktop *d, Window over, KeySym sym, const std::vector<KeySym> &held) = nullptr;
 	// An area of the window as the user sees it.
-	std::vector<uint32_t> (*picture)(desktop *d, Window w, XRectangle area);
+	std::vector<uint32_t> (*picture)(desktop *d, Window w, XRectangle area) = nullptr;
 	// What a run that failed to end needs explained (Wine: where its threads wait).
-	std::string (*report)(desktop *d);
+	std::string (*report)(desktop *d) = nullptr;
 };
 
 extern const layer XVFB, XORG, OPENBOX, XFWM4, SWAY, MUTTER, WINE_LAYER, WINE_DESKTOP, ARM64, UNTRUSTED;

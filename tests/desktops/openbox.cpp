@@ -7,4 +7,4 @@ static bool start(desktop *d)
 	return manager_ready(d);
 }
 
-const layer OPENBOX = { "openbox", MANAGED, start, nullptr, nullptr, nullptr, nullptr };
+const layer OPENBOX = { "openbox", MANAGED, start };

@@ -27,4 +27,4 @@ static bool start(desktop *d)
 	return true;
 }
 
-const layer RELAY = { "relay", REMOTE, start, nullptr, nullptr, nullptr, nullptr };
+const layer RELAY = { "relay", REMOTE, start };

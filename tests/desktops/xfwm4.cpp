@@ -12,4 +12,4 @@ static bool start(desktop *d)
 	return manager_ready(d);
 }
 
-const layer XFWM4 = { "xfwm4", MANAGED, start, nullptr, nullptr, nullptr, nullptr };
+const layer XFWM4 = { "xfwm4", MANAGED, start };
