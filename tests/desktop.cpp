@@ -30,6 +30,9 @@ std::unique_ptr<desktop> start_desktop(const setup &s, int width, int height)
 	}
 	d->files = tmpl;
 	d->program = { DOTFALL };
+	// Windows come and go under the tests' feet; a request on one that has
+	// gone must not end the tests, as Xlib's default handler would.
+	XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
 	for (const layer *l : s.layers)
 		if (!l->start(d.get())) {
 			if (d->failure.empty())
@@ -105,28 +108,30 @@ std::string desktop::tree()
 	return "\n" + r.output;
 }
 
-std::string display_number(int fd)
+std::string display_number(desktop *d, std::vector<std::string> argv, size_t at, spawn_how how)
 {
+	int fds[2];
+	if (pipe2(fds, O_CLOEXEC) != 0)
+		return "";
+	argv.insert(argv.begin() + at, std::to_string(fds[1]));
+	how.keep = fds[1], how.group = true;
+	d->groups.push_back(spawn(argv, how));
+	close(fds[1]);
 	std::string number;
 	char c;
-	while (read(fd, &c, 1) == 1 && c != '\n')
+	while (read(fds[0], &c, 1) == 1 && c != '\n')
 		number += c;
-	close(fd);
+	close(fds[0]);
 	return number;
 }
 
 bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::string> &env)
 {
-	int fds[2];
-	if (pipe2(fds, O_CLOEXEC) != 0)
-		return false;
-	argv.insert(argv.begin() + 1, { "-displayfd", std::to_string(fds[1]) });
+	argv.insert(argv.begin() + 1, "-displayfd");
 	const fs::path log = d->files / (argv[0] + ".log");
 	const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-	d->groups.push_back(spawn(argv, { "/", env, false, 0, out, fds[1], true }));
+	const std::string number = display_number(d, argv, 2, { "/", env, false, 0, out });
 	close(out);
-	close(fds[1]);
-	const std::string number = display_number(fds[0]);
 	if (number.empty()) {
 		d->failure = argv[0] + " did not start: " + slurp(log);
 		return false;
@@ -134,9 +139,6 @@ bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::
 	d->display += ":" + number;
 	d->env.push_back("DISPLAY=" + d->display);
 	d->dpy = XOpenDisplay(d->display.c_str());
-	// Windows come and go under the tests' feet; a request on one that has
-	// gone must not end the tests, as Xlib's default handler would.
-	XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
 	if (!d->dpy)
 		d->failure = "no connection to " + argv[0] + " on " + d->display + ": " + slurp(log);
 	return d->dpy != nullptr;

@@ -97,8 +97,9 @@ std::unique_ptr<desktop> start_desktop(const setup &s, int width = 1024, int hei
 // tests' connection to it; a window manager just started waited for.
 bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::string> &env = {});
 bool manager_ready(desktop *d);
-// The display number a server (or the relay) writes to this pipe, or "".
-std::string display_number(int fd);
+// Starts a server (or the relay) in a process group of the desktop's, a
+// pipe's write end put in argv at `at`: the display number it writes there, or "".
+std::string display_number(desktop *d, std::vector<std::string> argv, size_t at, spawn_how how);
 // A headless Wayland compositor started as the desktop's user (nobody under
 // root, which sway refuses) in a runtime folder of its own, up when `up` has
 // read d->wayland, d->display and d->xauthority from its log; then the
