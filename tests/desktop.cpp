@@ -1,10 +1,12 @@
 // A desktop as a stack of layers, and the test on one: see desktop.h.
 #include "desktop.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <X11/extensions/XTest.h>
 
 unsigned setup::has() const
 {
@@ -51,8 +53,20 @@ void desktop::end(int sig)
 		XCloseDisplay(dpy);
 		dpy = nullptr;
 	}
-	for (auto g = groups.rbegin(); g != groups.rend(); ++g)
-		end_group(*g, sig);
+	// Each process group waited for whole, killed after START_SECONDS.
+	for (auto g = groups.rbegin(); g != groups.rend(); ++g) {
+		kill(-*g, sig);
+		if (!wait_for(START_SECONDS, [&] {
+			    pid_t p;
+			    while ((p = waitpid(-*g, nullptr, WNOHANG)) > 0)
+				    ;
+			    return p < 0;
+		    })) {
+			kill(-*g, SIGKILL);
+			while (waitpid(-*g, nullptr, 0) > 0 || errno == EINTR)
+				;
+		}
+	}
 	groups.clear();
 }
 
@@ -84,7 +98,35 @@ bool desktop::press(Window over, KeySym sym, const std::vector<KeySym> &held)
 {
 	if (auto op = top(s, &layer::press))
 		return op(this, over, sym, held);
-	press_key(dpy, over, sym, held);
+	// XTest, the pointer over the window, inside any frame. A key goes
+	// nowhere before Wine has activated its window; Wine then gives it the
+	// focus, or leaves the focus following the pointer. A window that a
+	// window manager manages (one not over everything on its own) gets the
+	// focus when the manager gets to it.
+	XWindowAttributes a = {}, outer = {};
+	XGetWindowAttributes(dpy, over, &a);
+	point_at(dpy, over, a.width / 2, a.height / 2);
+	Window wine = over;
+	while (wine && !has_class(dpy, wine, nullptr))
+		wine = parent_of(dpy, wine);
+	XGetWindowAttributes(dpy, top_level(dpy, over), &outer);
+	if (wine || !outer.override_redirect)
+		wait_for(START_SECONDS, [&] {
+			Window focus;
+			int revert;
+			XGetInputFocus(dpy, &focus, &revert);
+			return focus == PointerRoot || (focus > PointerRoot && top_level(dpy, focus) == top_level(dpy, over));
+		});
+	for (KeySym k : held)
+		XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, k), True, 0);
+	const KeyCode code = XKeysymToKeycode(dpy, sym);
+	XTestFakeKeyEvent(dpy, code, True, 0);
+	XSync(dpy, False);
+	pause_ms(20);
+	XTestFakeKeyEvent(dpy, code, False, 0);
+	for (KeySym k : held)
+		XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, k), False, 0);
+	XSync(dpy, False);
 	return true;
 }
 

@@ -2,7 +2,6 @@
 #include "harness.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -64,22 +63,6 @@ pid_t spawn(const std::vector<std::string> &argv, const spawn_how &how)
 	args.push_back(nullptr);
 	execvp(args[0], args.data());
 	_exit(127);
-}
-
-void end_group(pid_t leader, int sig)
-{
-	kill(-leader, sig);
-	const bool ended = wait_for(START_SECONDS, [&] {
-		pid_t p;
-		while ((p = waitpid(-leader, nullptr, WNOHANG)) > 0)
-			;
-		return p < 0;
-	});
-	if (!ended) {
-		kill(-leader, SIGKILL);
-		while (waitpid(-leader, nullptr, 0) > 0 || errno == EINTR)
-			;
-	}
 }
 
 run::run(const std::vector<std::string> &argv, spawn_how how)
@@ -293,13 +276,6 @@ std::string video_mode(Display *dpy)
 	return std::to_string(line.hdisplay) + "x" + std::to_string(line.vdisplay) + " " + std::to_string(clock) + " kHz";
 }
 
-std::string randr_layout(const std::string &display)
-{
-	// A plain xrandr would probe the outputs again, and hide a switch.
-	std::string out;
-	return tool({ "xrandr", "--current" }, { "DISPLAY=" + display }, &out) == 0 ? out : "xrandr failed: " + out;
-}
-
 std::vector<uint32_t> grab(Display *dpy, Window w, XRectangle area)
 {
 	std::vector<uint32_t> pixels;
@@ -327,39 +303,6 @@ void point_at(Display *dpy, Window w, int x, int y)
 	Window child;
 	XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), x, y, &rx, &ry, &child);
 	XTestFakeMotionEvent(dpy, DefaultScreen(dpy), rx, ry, 0);
-	XSync(dpy, False);
-}
-
-void press_key(Display *dpy, Window over, KeySym sym, const std::vector<KeySym> &held)
-{
-	XWindowAttributes a = {};
-	XGetWindowAttributes(dpy, over, &a);
-	point_at(dpy, over, a.width / 2, a.height / 2);   // inside any frame
-	// A key goes nowhere before Wine has activated its window; Wine then
-	// gives it the focus, or leaves the focus following the pointer. A
-	// window that a window manager manages (one not over everything on its
-	// own) gets the focus when the manager gets to it.
-	Window wine = over;
-	while (wine && !has_class(dpy, wine, nullptr))
-		wine = parent_of(dpy, wine);
-	XWindowAttributes top = {};
-	XGetWindowAttributes(dpy, top_level(dpy, over), &top);
-	if (wine || !top.override_redirect)
-		wait_for(START_SECONDS, [&] {
-			Window focus;
-			int revert;
-			XGetInputFocus(dpy, &focus, &revert);
-			return focus == PointerRoot || (focus > PointerRoot && top_level(dpy, focus) == top_level(dpy, over));
-		});
-	for (KeySym k : held)
-		XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, k), True, 0);
-	const KeyCode code = XKeysymToKeycode(dpy, sym);
-	XTestFakeKeyEvent(dpy, code, True, 0);
-	XSync(dpy, False);
-	pause_ms(20);
-	XTestFakeKeyEvent(dpy, code, False, 0);
-	for (KeySym k : held)
-		XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, k), False, 0);
 	XSync(dpy, False);
 }
 

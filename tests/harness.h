@@ -53,8 +53,6 @@ struct spawn_how {
 	bool group = false;
 };
 pid_t spawn(const std::vector<std::string> &argv, const spawn_how &how);
-// Ends a process group and waits for all of it (killed after START_SECONDS).
-void end_group(pid_t leader, int sig);
 
 // A program run with its standard output and error gathered from one pipe.
 struct run {
@@ -100,18 +98,13 @@ Window other_window(Display *dpy, XRectangle at, bool managed);
 std::vector<XRectangle> monitors(Display *dpy, int *primary = nullptr);
 // The video mode VidMode reports, "WxH" and its dot clock; "" without VidMode.
 std::string video_mode(Display *dpy);
-// The outputs, modes and places as `xrandr --current` tells them.
-std::string randr_layout(const std::string &display);
 
 // The pixels of an area of the window, as 0xRRGGBB, row by row.
 std::vector<uint32_t> grab(Display *dpy, Window w, XRectangle area);
 // The area of width by height inside a frame drawn in the window: as wide on
 // the left, right and bottom, the rest on top.
 XRectangle inside_frame(Display *dpy, Window w, int width, int height);
-void point_at(Display *dpy, Window w, int x, int y);
-// XTest: the pointer over `over`, the focus waited for where something gives
-// it, and a key pressed and released with `held` keys held around it.
-void press_key(Display *dpy, Window over, KeySym sym, const std::vector<KeySym> &held = {});
+void point_at(Display *dpy, Window w, int x, int y);   // XTest
 
 // Where the chaos game can go from the display's centre with these points,
 // by a search over positions rather than by playing it: every position
