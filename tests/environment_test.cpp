@@ -26,10 +26,8 @@ TEST_P(Going, DisplayGoingAwayWhileDrawingEndsTheRun)
 {
 	for (int i = 0; i < 12; i++) {
 		SCOPED_TRACE("attempt " + std::to_string(i));
-		if (i > 0) {
-			d = start_desktop(*GetParam());
-			ASSERT_EQ(d->failure, "");
-			dir = run_folder(*d);
+		if (i > 0) {   // a new desktop: the last one has gone
+			ASSERT_NO_FATAL_FAILURE(SetUp());
 		}
 		settings_file(dir, i % 2 ? "[screen]\nfullscreen = 0\n" : "");
 		run r = start();
