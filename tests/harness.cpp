@@ -344,27 +344,6 @@ figure default_figure(int width, int height)
 	return chaos_figure(width, height, { { width / 2, 0 }, { 0, height }, { width, height } });
 }
 
-figure_match match_figure(const std::vector<uint32_t> &px, int picture_w, int x0, int y0, const figure &f,
-                          uint32_t fg, uint32_t bg)
-{
-	figure_match m;
-	for (size_t i = 0; i < px.size(); i++) {
-		const int x = (int)(i % picture_w) - x0, y = (int)(i / picture_w) - y0;
-		if (x < 0 || y < 0 || x >= f.width || y >= f.height) {
-			m.foreign += px[i] != 0;
-			continue;
-		}
-		const size_t j = (size_t)y * f.width + x;
-		m.foreign += px[i] != fg && px[i] != bg;
-		m.stray += px[i] == fg && !f.reachable[j];
-		m.drawn += px[i] == fg && f.recurrent[j];
-	}
-	for (int y = std::max(0, -y0); y < f.height && y + y0 < (int)(px.size() / picture_w); y++)
-		for (int x = std::max(0, -x0); x < f.width && x + x0 < picture_w; x++)
-			m.wanted += f.recurrent[(size_t)y * f.width + x];
-	return m;
-}
-
 std::string trimmed(const std::string &output)
 {
 	return output.substr(0, output.find_last_not_of("\r\n") + 1);

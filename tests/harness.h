@@ -117,17 +117,6 @@ figure chaos_figure(int width, int height, const int (&pts)[3][2]);
 // The figure of the default points at that size.
 figure default_figure(int width, int height);
 
-// A picture picture_w wide, the display's top left at (x0, y0), against the
-// figure: pixels in neither colour (or not black outside the display), lit
-// where the game cannot go, figure pixels drawn of those wanted.
-struct figure_match {
-	int foreign = 0, stray = 0, drawn = 0, wanted = 0;
-	// The figure whole and clean.
-	bool settled() const { return stray == 0 && foreign == 0 && drawn >= wanted * 0.98; }
-};
-figure_match match_figure(const std::vector<uint32_t> &px, int picture_w, int x0, int y0, const figure &f,
-                          uint32_t fg, uint32_t bg);
-
 const uint32_t WHITE = 0xffffff, BLACK = 0;
 
 // Output without its line ends, as the message shows on a terminal.
