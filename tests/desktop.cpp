@@ -233,9 +233,8 @@ void On::SetUp()
 // in it: not a window manager's own window of that size as it frames it.
 static Window find_display(desktop *d, int width, int height)
 {
-	const Window root = DefaultRootWindow(d->dpy);
-	Window top = find_window(d->dpy, root, 0, 0, "dotfall");
-	if (!top && !(top = find_window(d->dpy, root, 0, 0, "dotfall.exe")))
+	Window top = d->window_of("dotfall");
+	if (!top && !(top = d->window_of("dotfall.exe")))
 		return 0;
 	if (Window inside = find_window(d->dpy, top, width, height))
 		return inside;

@@ -88,6 +88,8 @@ struct desktop {
 	std::vector<uint32_t> picture(Window w, XRectangle area);
 	std::string report();
 	std::string tree();   // its windows, for a test that found none
+	// The viewable window of that class in front, in a frame or not, or 0.
+	Window window_of(const char *cls) { return find_window(dpy, DefaultRootWindow(dpy), 0, 0, cls); }
 	// Ends the desktop now, all of it, as when its server is killed.
 	void end(int sig = SIGKILL);
 };

@@ -57,10 +57,9 @@ TEST_P(Dialog, FailureMessageIsShownInADialog)
 	run r = start({ "PATH=/usr/bin:/bin" });
 	Window dialog = 0;
 	ASSERT_TRUE(wait_for(START_SECONDS, [&] {
-		dialog = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "Xmessage");
-		return dialog || (dialog = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall.exe")) || !r.running();
+		return (dialog = d->window_of("Xmessage")) || (dialog = d->window_of("dotfall.exe")) || !r.running();
 	}) && dialog) << "no message dialog: " << r.output << d->tree();
-	EXPECT_EQ(find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall"), 0u) << "a display was shown";
+	EXPECT_EQ(d->window_of("dotfall"), 0u) << "a display was shown";
 	EXPECT_EQ(find_window(d->dpy, DefaultRootWindow(d->dpy), 640, 480, nullptr, d->frame), 0u) << "a display was shown";
 	EXPECT_TRUE(r.running()) << "the message waits to be dismissed";
 	if (d->has(MANAGED)) {

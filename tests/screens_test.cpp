@@ -20,9 +20,8 @@ TEST_P(Identity, ItsWindowCarriesDotfallsClassAndIcon)
 	settings_file(dir, screen_settings(0, 320, 240));
 	run r = start();
 	Window top = 0;
-	ASSERT_TRUE(wait_for(START_SECONDS, [&] {
-		return (top = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall"));
-	})) << "no window of class dotfall: " << r.output;
+	ASSERT_TRUE(wait_for(START_SECONDS, [&] { return (top = d->window_of("dotfall")); }))
+		<< "no window of class dotfall: " << r.output;
 	XClassHint hint = {};
 	ASSERT_TRUE(XGetClassHint(d->dpy, top, &hint));
 	EXPECT_EQ(std::string(hint.res_name) + "/" + hint.res_class, "dotfall/dotfall");
@@ -128,9 +127,8 @@ TEST_P(WineDpi, WindowOpensExactAtEveryDpi)
 			settings_file(dir, screen_settings(0, w, h));
 			run r = start();
 			Window top = 0;
-			ASSERT_TRUE(wait_for(START_SECONDS, [&] {
-				return (top = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall.exe")) || !r.running();
-			}) && top) << "no window: " << r.output << "\n" << d->report();
+			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return (top = d->window_of("dotfall.exe")) || !r.running(); }) && top)
+				<< "no window: " << r.output << "\n" << d->report();
 			const XRectangle a = geometry(d->dpy, top);
 			EXPECT_TRUE(a.width > w && a.height > h) << "a " << a.width << "x" << a.height << " window: the message box?";
 			expect_drawn(top, default_figure(w, h));
@@ -173,10 +171,9 @@ struct WineVirtualDesktop : On {
 	// shows it as a title bar at its bottom left.
 	int display_width()
 	{
-		const Window w = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall.exe");
+		const Window w = d->window_of("dotfall.exe");
 		return w ? geometry(d->dpy, w).width : 0;
 	}
-	// Each way out in turn, on one desktop.
 	enum way { KEY, HANG, THREE_KEYS, SWITCHED };
 	void ways_out(std::vector<way> ways)
 	{
@@ -194,8 +191,7 @@ struct WineVirtualDesktop : On {
 			// after dotfall's and take the front, and the key with it.
 			run holder = d->start(dir, {}, { "wine", "notepad.exe" });
 			ASSERT_TRUE(desktop_is("1024x768")) << "the virtual desktop: " << desktop_size();
-			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "notepad.exe"); }))
-				<< "no Notepad";
+			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return d->window_of("notepad.exe"); })) << "no Notepad";
 			run r = d->start(dir, {}, { "wine", w == HANG ? (beside / "dotfall-hang.exe").string() : DOTFALL_EXE });
 			ASSERT_TRUE(desktop_is("640x480")) << "no mode switch: " << desktop_size();
 			// Switched away and back twice, each switch seen through as a user
