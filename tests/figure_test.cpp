@@ -187,14 +187,8 @@ TEST_P(InFront, DrawingGoesOnWithAnotherWindowInFront)
 	// Over the top of the display, made active the way a task bar does it.
 	const XRectangle at = geometry(d->dpy, display);
 	const Window front = other_window(d->dpy, { at.x, at.y, (unsigned short)w, (unsigned short)(h / 3) }, true);
-	XEvent activate = {};
-	activate.xclient.type = ClientMessage;
-	activate.xclient.window = front;
-	activate.xclient.message_type = XInternAtom(d->dpy, "_NET_ACTIVE_WINDOW", False);
-	activate.xclient.format = 32;
-	activate.xclient.data.l[0] = 2;
-	XSendEvent(d->dpy, DefaultRootWindow(d->dpy), False, SubstructureRedirectMask | SubstructureNotifyMask, &activate);
-	XSync(d->dpy, False);
+	send_message(d->dpy, DefaultRootWindow(d->dpy), front, "_NET_ACTIVE_WINDOW", 2,
+	             SubstructureRedirectMask | SubstructureNotifyMask);
 	ASSERT_TRUE(wait_for(START_SECONDS, [&] { return focused(d->dpy) == top_level(d->dpy, front); }))
 		<< "the other window got no focus";
 	EXPECT_NE(focused(d->dpy), ours);

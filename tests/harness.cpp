@@ -250,6 +250,18 @@ Window other_window(Display *dpy, XRectangle at, bool managed)
 	return w;
 }
 
+void send_message(Display *dpy, Window to, Window about, const char *type, long data, long mask)
+{
+	XEvent e = {};
+	e.xclient.type = ClientMessage;
+	e.xclient.window = about;
+	e.xclient.message_type = XInternAtom(dpy, type, False);
+	e.xclient.format = 32;
+	e.xclient.data.l[0] = data;
+	XSendEvent(dpy, to, False, mask, &e);
+	XSync(dpy, False);
+}
+
 std::vector<XRectangle> monitors(Display *dpy, int *primary)
 {
 	std::vector<XRectangle> found;

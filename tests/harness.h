@@ -93,6 +93,9 @@ bool same(const XRectangle &a, const XRectangle &b);
 Window focused(Display *dpy);
 // Maps another program's window there; waits for a window manager's frame.
 Window other_window(Display *dpy, XRectangle at, bool managed);
+// A message of that type about `about` sent to `to`, as a task bar or a
+// window manager sends one, its one item `data`.
+void send_message(Display *dpy, Window to, Window about, const char *type, long data, long mask);
 
 // The screen's monitors (RandR 1.5), the primary one's index in *primary.
 std::vector<XRectangle> monitors(Display *dpy, int *primary = nullptr);
