@@ -320,8 +320,3 @@ std::string On::why_running(run &r, int width, int height)
 			picked.push_back(&s);
 	return ::testing::ValuesIn(picked);
 }
-
-std::string setup_name(const ::testing::TestParamInfo<const setup *> &p)
-{
-	return p.param->name;
-}

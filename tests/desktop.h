@@ -142,10 +142,11 @@ struct On : ::testing::TestWithParam<const setup *> {
 
 // The desktops that have all of `needs` and none of `without`.
 ::testing::internal::ParamGenerator<const setup *> desktops(unsigned needs, unsigned without = 0);
-std::string setup_name(const ::testing::TestParamInfo<const setup *> &p);
-// Runs a suite's tests on those desktops (on none, in a build that has none).
+// Runs a suite's tests on those desktops (on none, in a build that has none),
+// each named by its desktop.
 #define ON_DESKTOPS(suite, ...)                                                 \
 	GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(suite);                   \
-	INSTANTIATE_TEST_SUITE_P(, suite, desktops(__VA_ARGS__), setup_name)
+	INSTANTIATE_TEST_SUITE_P(, suite, desktops(__VA_ARGS__),                \
+	                         [](const auto &p) { return std::string(p.param->name); })
 
 #endif

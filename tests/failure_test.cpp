@@ -37,8 +37,8 @@ TEST_P(Refused, SizesNoDisplayCanTakeFailCleanly)
 			settings_file(dir, screen_settings(fullscreen, size[0], size[1]));
 			expect_failure(start({ "PATH=/nonexistent" }));
 		}
-	for (auto env : { std::vector<std::string>{ "DISPLAY" }, std::vector<std::string>{ "PATH=/nonexistent" } }) {
-		run r = start(env);
+	for (const char *env : { "DISPLAY", "PATH=/nonexistent" }) {
+		run r = start({ env });
 		close(r.output_pipe);
 		r.output_pipe = -1;
 		EXPECT_EQ(r.exit_status(), 1) << "status " << r.status;

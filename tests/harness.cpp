@@ -303,10 +303,9 @@ std::vector<uint32_t> grab(Display *dpy, Window w, XRectangle area)
 
 XRectangle inside_frame(Display *dpy, Window w, int width, int height)
 {
-	XWindowAttributes a = {};
-	XGetWindowAttributes(dpy, w, &a);
-	const int side = (a.width - width) / 2;
-	return { (short)side, (short)(a.height - height - side), (unsigned short)width, (unsigned short)height };
+	const XRectangle g = geometry(dpy, w);
+	const int side = (g.width - width) / 2;
+	return { (short)side, (short)(g.height - height - side), (unsigned short)width, (unsigned short)height };
 }
 
 void point_at(Display *dpy, Window w, int x, int y)
@@ -349,16 +348,6 @@ figure chaos_figure(int width, int height, const int (&pts)[3][2])
 				f.recurrent[y * width + x] = now[(y - y0) * bw + x - x0];
 			}
 	return f;
-}
-
-figure default_figure(int width, int height)
-{
-	return chaos_figure(width, height, { { width / 2, 0 }, { 0, height }, { width, height } });
-}
-
-std::string trimmed(const std::string &output)
-{
-	return output.substr(0, output.find_last_not_of("\r\n") + 1);
 }
 
 std::string slurp(const fs::path &file)

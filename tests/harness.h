@@ -118,12 +118,12 @@ struct figure {
 };
 figure chaos_figure(int width, int height, const int (&pts)[3][2]);
 // The figure of the default points at that size.
-figure default_figure(int width, int height);
+inline figure default_figure(int w, int h) { return chaos_figure(w, h, { { w / 2, 0 }, { 0, h }, { w, h } }); }
 
 const uint32_t WHITE = 0xffffff, BLACK = 0;
 
 // Output without its line ends, as the message shows on a terminal.
-std::string trimmed(const std::string &output);
+inline std::string trimmed(const std::string &s) { return s.substr(0, s.find_last_not_of("\r\n") + 1); }
 std::string slurp(const fs::path &file);
 // Writes dotfall.ini into the folder, byte for byte.
 void settings_file(const fs::path &dir, const std::string &text);

@@ -81,7 +81,6 @@ struct Pointer : On {
 		w = display(*started, 320, 240);
 		ASSERT_NE(w, 0u);
 	}
-	// A key sent, and some time for the run to take it.
 	void expect_running_after(KeySym sym, const char *what)
 	{
 		d->press(w, sym);

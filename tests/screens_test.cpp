@@ -2,8 +2,6 @@
 // its window, full screen kept in the middle of a monitor that changes size,
 // and on Windows the window's size at any DPI and the display mode put back
 // on every way out.
-#include <cstring>
-
 #include "desktop.h"
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
