@@ -224,6 +224,7 @@ void On::SetUp()
 {
 	d = start_desktop(*GetParam(), screen_w, screen_h);
 	ASSERT_EQ(d->failure, "");
+	mode = video_mode(d->dpy);
 	dir = run_folder(*d);
 	ASSERT_FALSE(dir.empty()) << "no folder for the run";
 }

@@ -122,6 +122,7 @@ struct On : ::testing::TestWithParam<const setup *> {
 	// The screen, where a desktop takes any size (Wine's full screen on Xvfb
 	// is the screen's size).
 	int screen_w = 1024, screen_h = 768;
+	std::string mode;   // the video mode as the desktop came up
 
 	void SetUp() override;
 	run start(std::vector<std::string> more = {}) { return d->start(dir, more); }

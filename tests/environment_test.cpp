@@ -42,13 +42,6 @@ ON_DESKTOPS(Going, 0, MODES | WINE);
 
 // On a server without a window manager, the X11 program's own ways out.
 struct Bare : On {
-	std::string mode;
-	void SetUp() override
-	{
-		On::SetUp();
-		if (!HasFatalFailure())
-			mode = video_mode(d->dpy);
-	}
 	// Its display, and the mode switched where it is switched.
 	Window shown(run &r, bool fullscreen)
 	{

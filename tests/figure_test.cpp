@@ -29,7 +29,7 @@ TEST_P(AnyDesktop, WithoutSettingsTheFigureFillsAMonitorWhiteOnBlack)
 			return out;
 		return tool({ "xrandr", "--current" }, { "DISPLAY=" + d->display }, &out) == 0 ? out : "xrandr failed: " + out;
 	};
-	const std::string layout = randr(), mode = video_mode(dpy);
+	const std::string layout = randr();
 	int primary = 0;
 	const std::vector<XRectangle> screens = monitors(dpy, &primary);
 	ASSERT_EQ(screens.size(), d->has(TWO_MONITORS) ? 2u : 1u);
