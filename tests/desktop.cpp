@@ -190,8 +190,11 @@ bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::
 // A window manager names itself on the root window before it has read its
 // settings and takes its first request, and a program that maps its window
 // in between can stay unmapped for good: ready is when it has framed one.
-bool manager_ready(desktop *d)
+bool window_manager(desktop *d, const std::vector<std::string> &argv, const std::vector<std::string> &more)
 {
+	std::vector<std::string> env = d->env;
+	env.insert(env.end(), more.begin(), more.end());
+	d->groups.push_back(spawn(argv, { "/", env, false, 0, -1, -1, true }));
 	Window probe = XCreateSimpleWindow(d->dpy, DefaultRootWindow(d->dpy), 0, 0, 1, 1, 0, 0, 0);
 	const bool ready = wait_for(START_SECONDS, [&] {
 		XMapWindow(d->dpy, probe);

@@ -96,9 +96,10 @@ struct desktop {
 std::unique_ptr<desktop> start_desktop(const setup &s, int width = 1024, int height = 768);
 
 // For the modules: an X server started on a free display number, and the
-// tests' connection to it; a window manager just started waited for.
+// tests' connection to it; a window manager started, with `more` variables,
+// and waited for.
 bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::string> &env = {});
-bool manager_ready(desktop *d);
+bool window_manager(desktop *d, const std::vector<std::string> &argv, const std::vector<std::string> &more = {});
 // Starts a server (or the relay) in a process group of the desktop's, a
 // pipe's write end put in argv at `at`: the display number it writes there, or "".
 std::string display_number(desktop *d, std::vector<std::string> argv, size_t at, spawn_how how);
