@@ -57,12 +57,13 @@ void desktop::end(int sig)
 	// Each process group waited for whole, killed after START_SECONDS.
 	for (auto g = groups.rbegin(); g != groups.rend(); ++g) {
 		kill(-*g, sig);
-		if (!wait_for(START_SECONDS, [&] {
-			    pid_t p;
-			    while ((p = waitpid(-*g, nullptr, WNOHANG)) > 0)
-				    ;
-			    return p < 0;
-		    })) {
+		const bool ended = wait_for(START_SECONDS, [&] {
+			pid_t p;
+			while ((p = waitpid(-*g, nullptr, WNOHANG)) > 0)
+				;
+			return p < 0;
+		});
+		if (!ended) {
 			kill(-*g, SIGKILL);
 			while (waitpid(-*g, nullptr, 0) > 0 || errno == EINTR)
 				;
