@@ -1,10 +1,13 @@
 // A desktop as a stack of layers, and the test on one: see desktop.h.
 #include "desktop.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <X11/extensions/XTest.h>
 
 unsigned setup::has() const
 {
@@ -30,6 +33,9 @@ std::unique_ptr<desktop> start_desktop(const setup &s, int width, int height)
 	}
 	d->files = tmpl;
 	d->program = { DOTFALL };
+	// Windows come and go under the tests' feet; a request on one that has
+	// gone must not end the tests, as Xlib's default handler would.
+	XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
 	for (const layer *l : s.layers)
 		if (!l->start(d.get())) {
 			if (d->failure.empty())
@@ -48,8 +54,21 @@ void desktop::end(int sig)
 		XCloseDisplay(dpy);
 		dpy = nullptr;
 	}
-	for (auto g = groups.rbegin(); g != groups.rend(); ++g)
-		end_group(*g, sig);
+	// Each process group waited for whole, killed after START_SECONDS.
+	for (auto g = groups.rbegin(); g != groups.rend(); ++g) {
+		kill(-*g, sig);
+		const bool ended = wait_for(START_SECONDS, [&] {
+			pid_t p;
+			while ((p = waitpid(-*g, nullptr, WNOHANG)) > 0)
+				;
+			return p < 0;
+		});
+		if (!ended) {
+			kill(-*g, SIGKILL);
+			while (waitpid(-*g, nullptr, 0) > 0 || errno == EINTR)
+				;
+		}
+	}
 	groups.clear();
 }
 
@@ -81,7 +100,35 @@ bool desktop::press(Window over, KeySym sym, const std::vector<KeySym> &held)
 {
 	if (auto op = top(s, &layer::press))
 		return op(this, over, sym, held);
-	press_key(dpy, over, sym, held);
+	// XTest, the pointer over the window, inside any frame. A key goes
+	// nowhere before Wine has activated its window; Wine then gives it the
+	// focus, or leaves the focus following the pointer. A window that a
+	// window manager manages (one not over everything on its own) gets the
+	// focus when the manager gets to it.
+	XWindowAttributes a = {}, outer = {};
+	XGetWindowAttributes(dpy, over, &a);
+	point_at(dpy, over, a.width / 2, a.height / 2);
+	Window wine = over;
+	while (wine && !has_class(dpy, wine, nullptr))
+		wine = parent_of(dpy, wine);
+	XGetWindowAttributes(dpy, top_level(dpy, over), &outer);
+	if (wine || !outer.override_redirect)
+		wait_for(START_SECONDS, [&] {
+			Window focus;
+			int revert;
+			XGetInputFocus(dpy, &focus, &revert);
+			return focus == PointerRoot || (focus > PointerRoot && top_level(dpy, focus) == top_level(dpy, over));
+		});
+	for (KeySym k : held)
+		XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, k), True, 0);
+	const KeyCode code = XKeysymToKeycode(dpy, sym);
+	XTestFakeKeyEvent(dpy, code, True, 0);
+	XSync(dpy, False);
+	pause_ms(20);
+	XTestFakeKeyEvent(dpy, code, False, 0);
+	for (KeySym k : held)
+		XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, k), False, 0);
+	XSync(dpy, False);
 	return true;
 }
 
@@ -105,28 +152,30 @@ std::string desktop::tree()
 	return "\n" + r.output;
 }
 
-std::string display_number(int fd)
+std::string display_number(desktop *d, std::vector<std::string> argv, size_t at, spawn_how how)
 {
+	int fds[2];
+	if (pipe2(fds, O_CLOEXEC) != 0)
+		return "";
+	argv.insert(argv.begin() + at, std::to_string(fds[1]));
+	how.keep = fds[1], how.group = true;
+	d->groups.push_back(spawn(argv, how));
+	close(fds[1]);
 	std::string number;
 	char c;
-	while (read(fd, &c, 1) == 1 && c != '\n')
+	while (read(fds[0], &c, 1) == 1 && c != '\n')
 		number += c;
-	close(fd);
+	close(fds[0]);
 	return number;
 }
 
 bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::string> &env)
 {
-	int fds[2];
-	if (pipe2(fds, O_CLOEXEC) != 0)
-		return false;
-	argv.insert(argv.begin() + 1, { "-displayfd", std::to_string(fds[1]) });
+	argv.insert(argv.begin() + 1, "-displayfd");
 	const fs::path log = d->files / (argv[0] + ".log");
 	const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-	d->groups.push_back(spawn(argv, { "/", env, false, 0, out, fds[1], true }));
+	const std::string number = display_number(d, argv, 2, { "/", env, false, 0, out });
 	close(out);
-	close(fds[1]);
-	const std::string number = display_number(fds[0]);
 	if (number.empty()) {
 		d->failure = argv[0] + " did not start: " + slurp(log);
 		return false;
@@ -134,9 +183,6 @@ bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::
 	d->display += ":" + number;
 	d->env.push_back("DISPLAY=" + d->display);
 	d->dpy = XOpenDisplay(d->display.c_str());
-	// Windows come and go under the tests' feet; a request on one that has
-	// gone must not end the tests, as Xlib's default handler would.
-	XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
 	if (!d->dpy)
 		d->failure = "no connection to " + argv[0] + " on " + d->display + ": " + slurp(log);
 	return d->dpy != nullptr;
@@ -145,8 +191,11 @@ bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::
 // A window manager names itself on the root window before it has read its
 // settings and takes its first request, and a program that maps its window
 // in between can stay unmapped for good: ready is when it has framed one.
-bool manager_ready(desktop *d)
+bool window_manager(desktop *d, const std::vector<std::string> &argv, const std::vector<std::string> &more)
 {
+	std::vector<std::string> env = d->env;
+	env.insert(env.end(), more.begin(), more.end());
+	d->groups.push_back(spawn(argv, { "/", env, false, 0, -1, -1, true }));
 	Window probe = XCreateSimpleWindow(d->dpy, DefaultRootWindow(d->dpy), 0, 0, 1, 1, 0, 0, 0);
 	const bool ready = wait_for(START_SECONDS, [&] {
 		XMapWindow(d->dpy, probe);
@@ -179,6 +228,7 @@ void On::SetUp()
 {
 	d = start_desktop(*GetParam(), screen_w, screen_h);
 	ASSERT_EQ(d->failure, "");
+	mode = video_mode(d->dpy);
 	dir = run_folder(*d);
 	ASSERT_FALSE(dir.empty()) << "no folder for the run";
 }
@@ -188,9 +238,8 @@ void On::SetUp()
 // in it: not a window manager's own window of that size as it frames it.
 static Window find_display(desktop *d, int width, int height)
 {
-	const Window root = DefaultRootWindow(d->dpy);
-	Window top = find_window(d->dpy, root, 0, 0, "dotfall");
-	if (!top && !(top = find_window(d->dpy, root, 0, 0, "dotfall.exe")))
+	Window top = d->window_of("dotfall");
+	if (!top && !(top = d->window_of("dotfall.exe")))
 		return 0;
 	if (Window inside = find_window(d->dpy, top, width, height))
 		return inside;
@@ -211,19 +260,34 @@ Window On::display(run &r, int width, int height)
 void On::expect_drawn(std::function<std::vector<uint32_t>()> take, int picture_w, int x0, int y0, const figure &f,
                       uint32_t fg, uint32_t bg)
 {
-	figure_match m;
+	// Pixels in neither colour (or not black outside the display), lit where
+	// the game cannot go, and figure pixels drawn of those wanted.
+	int foreign = 0, stray = 0, drawn = 0, wanted = 0;
 	wait_for(DRAW_SECONDS, [&] {
-		std::vector<uint32_t> px = take();
-		m = figure_match();
+		const std::vector<uint32_t> px = take();
+		foreign = stray = drawn = wanted = 0;
 		if (px.empty())   // not readable (yet)
 			return false;
-		m = match_figure(px, picture_w, x0, y0, f, fg, bg);
-		return m.settled();
+		for (size_t i = 0; i < px.size(); i++) {
+			const int x = (int)(i % picture_w) - x0, y = (int)(i / picture_w) - y0;
+			if (x < 0 || y < 0 || x >= f.width || y >= f.height) {
+				foreign += px[i] != 0;
+				continue;
+			}
+			const size_t j = (size_t)y * f.width + x;
+			foreign += px[i] != fg && px[i] != bg;
+			stray += px[i] == fg && !f.reachable[j];
+			drawn += px[i] == fg && f.recurrent[j];
+		}
+		for (int y = std::max(0, -y0); y < f.height && y + y0 < (int)(px.size() / picture_w); y++)
+			for (int x = std::max(0, -x0); x < f.width && x + x0 < picture_w; x++)
+				wanted += f.recurrent[(size_t)y * f.width + x];
+		return stray == 0 && foreign == 0 && drawn >= wanted * 0.98;
 	});
-	EXPECT_EQ(m.foreign, 0) << "pixels in neither colour";
-	EXPECT_EQ(m.stray, 0) << "pixels lit that the chaos game cannot reach";
-	EXPECT_GT(m.wanted, 1000);
-	EXPECT_GE(m.drawn, m.wanted * 0.98) << m.drawn << " of " << m.wanted << " figure pixels drawn";
+	EXPECT_EQ(foreign, 0) << "pixels in neither colour";
+	EXPECT_EQ(stray, 0) << "pixels lit that the chaos game cannot reach";
+	EXPECT_GT(wanted, 1000);
+	EXPECT_GE(drawn, wanted * 0.98) << drawn << " of " << wanted << " figure pixels drawn";
 }
 
 void On::expect_drawn(Window w, const figure &f, uint32_t fg, uint32_t bg)
@@ -260,9 +324,4 @@ std::string On::why_running(run &r, int width, int height)
 		if ((s.has() & needs) == needs && !(s.has() & without))
 			picked.push_back(&s);
 	return ::testing::ValuesIn(picked);
-}
-
-std::string setup_name(const ::testing::TestParamInfo<const setup *> &p)
-{
-	return p.param->name;
 }

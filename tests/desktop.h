@@ -37,13 +37,13 @@ struct layer {
 	unsigned has;
 	// Starts on what is there; false (d->failure may say why) when it cannot.
 	bool (*start)(desktop *d);
-	void (*stop)(desktop *d);
+	void (*stop)(desktop *d) = nullptr;
 	// A key pressed the way a user's key travels there, `held` keys around it.
-	bool (*press)(desktop *d, Window over, KeySym sym, const std::vector<KeySym> &held);
+	bool (*press)(desktop *d, Window over, KeySym sym, const std::vector<KeySym> &held) = nullptr;
 	// An area of the window as the user sees it.
-	std::vector<uint32_t> (*picture)(desktop *d, Window w, XRectangle area);
+	std::vector<uint32_t> (*picture)(desktop *d, Window w, XRectangle area) = nullptr;
 	// What a run that failed to end needs explained (Wine: where its threads wait).
-	std::string (*report)(desktop *d);
+	std::string (*report)(desktop *d) = nullptr;
 };
 
 extern const layer XVFB, XORG, OPENBOX, XFWM4, SWAY, MUTTER, WINE_LAYER, WINE_DESKTOP, ARM64, UNTRUSTED;
@@ -88,17 +88,21 @@ struct desktop {
 	std::vector<uint32_t> picture(Window w, XRectangle area);
 	std::string report();
 	std::string tree();   // its windows, for a test that found none
+	// The viewable window of that class in front, in a frame or not, or 0.
+	Window window_of(const char *cls) { return find_window(dpy, DefaultRootWindow(dpy), 0, 0, cls); }
 	// Ends the desktop now, all of it, as when its server is killed.
 	void end(int sig = SIGKILL);
 };
 std::unique_ptr<desktop> start_desktop(const setup &s, int width = 1024, int height = 768);
 
 // For the modules: an X server started on a free display number, and the
-// tests' connection to it; a window manager just started waited for.
+// tests' connection to it; a window manager started, with `more` variables,
+// and waited for.
 bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::string> &env = {});
-bool manager_ready(desktop *d);
-// The display number a server (or the relay) writes to this pipe, or "".
-std::string display_number(int fd);
+bool window_manager(desktop *d, const std::vector<std::string> &argv, const std::vector<std::string> &more = {});
+// Starts a server (or the relay) in a process group of the desktop's, a
+// pipe's write end put in argv at `at`: the display number it writes there, or "".
+std::string display_number(desktop *d, std::vector<std::string> argv, size_t at, spawn_how how);
 // A headless Wayland compositor started as the desktop's user (nobody under
 // root, which sway refuses) in a runtime folder of its own, up when `up` has
 // read d->wayland, d->display and d->xauthority from its log; then the
@@ -119,6 +123,7 @@ struct On : ::testing::TestWithParam<const setup *> {
 	// The screen, where a desktop takes any size (Wine's full screen on Xvfb
 	// is the screen's size).
 	int screen_w = 1024, screen_h = 768;
+	std::string mode;   // the video mode as the desktop came up
 
 	void SetUp() override;
 	run start(std::vector<std::string> more = {}) { return d->start(dir, more); }
@@ -139,10 +144,11 @@ struct On : ::testing::TestWithParam<const setup *> {
 
 // The desktops that have all of `needs` and none of `without`.
 ::testing::internal::ParamGenerator<const setup *> desktops(unsigned needs, unsigned without = 0);
-std::string setup_name(const ::testing::TestParamInfo<const setup *> &p);
-// Runs a suite's tests on those desktops (on none, in a build that has none).
+// Runs a suite's tests on those desktops (on none, in a build that has none),
+// each named by its desktop.
 #define ON_DESKTOPS(suite, ...)                                                 \
 	GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(suite);                   \
-	INSTANTIATE_TEST_SUITE_P(, suite, desktops(__VA_ARGS__), setup_name)
+	INSTANTIATE_TEST_SUITE_P(, suite, desktops(__VA_ARGS__),                \
+	                         [](const auto &p) { return std::string(p.param->name); })
 
 #endif

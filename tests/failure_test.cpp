@@ -7,21 +7,18 @@
 
 namespace {
 
-// Runs dotfall and checks that it ends with the display failure, the message
-// on standard output.
-void expect_failure(const fs::path &dir, const std::vector<std::string> &env, std::vector<std::string> program = {})
+// The run ends with the display failure, the message on standard output.
+void expect_failure(run r)
 {
-	run r(program.empty() ? std::vector<std::string>{ DOTFALL } : program, { dir, env });
 	EXPECT_EQ(r.exit_status(), 1) << "status " << r.status;
 	EXPECT_EQ(r.output, std::string(MESSAGE) + "\n");
 }
 
 TEST(NoDisplay, WithoutAUsableDisplayItFailsCleanly)
 {
-	const fs::path dir = fs::temp_directory_path();
 	for (const char *display : { "DISPLAY", "DISPLAY=:4095", "DISPLAY=nosuchhost.invalid:0" }) {
 		SCOPED_TRACE(display);
-		expect_failure(dir, { display, "PATH=/nonexistent" });
+		expect_failure(run({ DOTFALL }, { fs::temp_directory_path(), { display, "PATH=/nonexistent" } }));
 	}
 }
 
@@ -32,19 +29,16 @@ struct Refused : On {};
 
 TEST_P(Refused, SizesNoDisplayCanTakeFailCleanly)
 {
-	const char *sizes[][2] = { { "0", "480" }, { "640", "0" }, { "-1", "480" }, { "640", "-1" },
-	                           { "100000", "480" }, { "2147483647", "2" }, { "16385", "16384" } };
-	for (const char *fullscreen : { "0", "1" })
+	const int sizes[][2] = { { 0, 480 }, { 640, 0 }, { -1, 480 }, { 640, -1 },
+	                         { 100000, 480 }, { 2147483647, 2 }, { 16385, 16384 } };
+	for (int fullscreen : { 0, 1 })
 		for (auto &size : sizes) {
-			SCOPED_TRACE(std::string(fullscreen) + " " + size[0] + "x" + size[1]);
-			settings_file(dir, std::string("[screen]\nfullscreen = ") + fullscreen + "\nscreenw = " + size[0] +
-			                   "\nscreenh = " + size[1] + "\n");
-			std::vector<std::string> env = d->env;
-			env.push_back("PATH=/nonexistent");
-			expect_failure(dir, env, d->program);
+			SCOPED_TRACE(std::to_string(fullscreen) + " " + std::to_string(size[0]) + "x" + std::to_string(size[1]));
+			settings_file(dir, screen_settings(fullscreen, size[0], size[1]));
+			expect_failure(start({ "PATH=/nonexistent" }));
 		}
-	for (auto env : { std::vector<std::string>{ "DISPLAY" }, std::vector<std::string>{ "PATH=/nonexistent" } }) {
-		run r = start(env);
+	for (const char *env : { "DISPLAY", "PATH=/nonexistent" }) {
+		run r = start({ env });
 		close(r.output_pipe);
 		r.output_pipe = -1;
 		EXPECT_EQ(r.exit_status(), 1) << "status " << r.status;
@@ -63,16 +57,13 @@ TEST_P(Dialog, FailureMessageIsShownInADialog)
 	run r = start({ "PATH=/usr/bin:/bin" });
 	Window dialog = 0;
 	ASSERT_TRUE(wait_for(START_SECONDS, [&] {
-		dialog = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "Xmessage");
-		return dialog || (dialog = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall.exe")) || !r.running();
+		return (dialog = d->window_of("Xmessage")) || (dialog = d->window_of("dotfall.exe")) || !r.running();
 	}) && dialog) << "no message dialog: " << r.output << d->tree();
-	EXPECT_EQ(find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall"), 0u) << "a display was shown";
+	EXPECT_EQ(d->window_of("dotfall"), 0u) << "a display was shown";
 	EXPECT_EQ(find_window(d->dpy, DefaultRootWindow(d->dpy), 640, 480, nullptr, d->frame), 0u) << "a display was shown";
 	EXPECT_TRUE(r.running()) << "the message waits to be dismissed";
-	if (d->has(MANAGED)) {
-		EXPECT_TRUE(wait_for(START_SECONDS, [&] { return focused(d->dpy) == top_level(d->dpy, dialog); }))
-			<< "the dialog has no keyboard focus";
-	}
+	EXPECT_TRUE(!d->has(MANAGED) || wait_for(START_SECONDS, [&] { return focused(d->dpy) == top_level(d->dpy, dialog); }))
+		<< "the dialog has no keyboard focus";
 	expect_key_ends(r, dialog, XK_Return, 1);
 }
 ON_DESKTOPS(Dialog, 0, MODES | VIRTUAL_DESKTOP);

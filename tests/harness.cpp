@@ -2,7 +2,6 @@
 #include "harness.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -64,22 +63,6 @@ pid_t spawn(const std::vector<std::string> &argv, const spawn_how &how)
 	args.push_back(nullptr);
 	execvp(args[0], args.data());
 	_exit(127);
-}
-
-void end_group(pid_t leader, int sig)
-{
-	kill(-leader, sig);
-	const bool ended = wait_for(START_SECONDS, [&] {
-		pid_t p;
-		while ((p = waitpid(-leader, nullptr, WNOHANG)) > 0)
-			;
-		return p < 0;
-	});
-	if (!ended) {
-		kill(-leader, SIGKILL);
-		while (waitpid(-leader, nullptr, 0) > 0 || errno == EINTR)
-			;
-	}
 }
 
 run::run(const std::vector<std::string> &argv, spawn_how how)
@@ -267,6 +250,18 @@ Window other_window(Display *dpy, XRectangle at, bool managed)
 	return w;
 }
 
+void send_message(Display *dpy, Window to, Window about, const char *type, long data, long mask)
+{
+	XEvent e = {};
+	e.xclient.type = ClientMessage;
+	e.xclient.window = about;
+	e.xclient.message_type = XInternAtom(dpy, type, False);
+	e.xclient.format = 32;
+	e.xclient.data.l[0] = data;
+	XSendEvent(dpy, to, False, mask, &e);
+	XSync(dpy, False);
+}
+
 std::vector<XRectangle> monitors(Display *dpy, int *primary)
 {
 	std::vector<XRectangle> found;
@@ -293,13 +288,6 @@ std::string video_mode(Display *dpy)
 	return std::to_string(line.hdisplay) + "x" + std::to_string(line.vdisplay) + " " + std::to_string(clock) + " kHz";
 }
 
-std::string randr_layout(const std::string &display)
-{
-	// A plain xrandr would probe the outputs again, and hide a switch.
-	std::string out;
-	return tool({ "xrandr", "--current" }, { "DISPLAY=" + display }, &out) == 0 ? out : "xrandr failed: " + out;
-}
-
 std::vector<uint32_t> grab(Display *dpy, Window w, XRectangle area)
 {
 	std::vector<uint32_t> pixels;
@@ -315,10 +303,9 @@ std::vector<uint32_t> grab(Display *dpy, Window w, XRectangle area)
 
 XRectangle inside_frame(Display *dpy, Window w, int width, int height)
 {
-	XWindowAttributes a = {};
-	XGetWindowAttributes(dpy, w, &a);
-	const int side = (a.width - width) / 2;
-	return { (short)side, (short)(a.height - height - side), (unsigned short)width, (unsigned short)height };
+	const XRectangle g = geometry(dpy, w);
+	const int side = (g.width - width) / 2;
+	return { (short)side, (short)(g.height - height - side), (unsigned short)width, (unsigned short)height };
 }
 
 void point_at(Display *dpy, Window w, int x, int y)
@@ -327,39 +314,6 @@ void point_at(Display *dpy, Window w, int x, int y)
 	Window child;
 	XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), x, y, &rx, &ry, &child);
 	XTestFakeMotionEvent(dpy, DefaultScreen(dpy), rx, ry, 0);
-	XSync(dpy, False);
-}
-
-void press_key(Display *dpy, Window over, KeySym sym, const std::vector<KeySym> &held)
-{
-	XWindowAttributes a = {};
-	XGetWindowAttributes(dpy, over, &a);
-	point_at(dpy, over, a.width / 2, a.height / 2);   // inside any frame
-	// A key goes nowhere before Wine has activated its window; Wine then
-	// gives it the focus, or leaves the focus following the pointer. A
-	// window that a window manager manages (one not over everything on its
-	// own) gets the focus when the manager gets to it.
-	Window wine = over;
-	while (wine && !has_class(dpy, wine, nullptr))
-		wine = parent_of(dpy, wine);
-	XWindowAttributes top = {};
-	XGetWindowAttributes(dpy, top_level(dpy, over), &top);
-	if (wine || !top.override_redirect)
-		wait_for(START_SECONDS, [&] {
-			Window focus;
-			int revert;
-			XGetInputFocus(dpy, &focus, &revert);
-			return focus == PointerRoot || (focus > PointerRoot && top_level(dpy, focus) == top_level(dpy, over));
-		});
-	for (KeySym k : held)
-		XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, k), True, 0);
-	const KeyCode code = XKeysymToKeycode(dpy, sym);
-	XTestFakeKeyEvent(dpy, code, True, 0);
-	XSync(dpy, False);
-	pause_ms(20);
-	XTestFakeKeyEvent(dpy, code, False, 0);
-	for (KeySym k : held)
-		XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, k), False, 0);
 	XSync(dpy, False);
 }
 
@@ -394,37 +348,6 @@ figure chaos_figure(int width, int height, const int (&pts)[3][2])
 				f.recurrent[y * width + x] = now[(y - y0) * bw + x - x0];
 			}
 	return f;
-}
-
-figure default_figure(int width, int height)
-{
-	return chaos_figure(width, height, { { width / 2, 0 }, { 0, height }, { width, height } });
-}
-
-figure_match match_figure(const std::vector<uint32_t> &px, int picture_w, int x0, int y0, const figure &f,
-                          uint32_t fg, uint32_t bg)
-{
-	figure_match m;
-	for (size_t i = 0; i < px.size(); i++) {
-		const int x = (int)(i % picture_w) - x0, y = (int)(i / picture_w) - y0;
-		if (x < 0 || y < 0 || x >= f.width || y >= f.height) {
-			m.foreign += px[i] != 0;
-			continue;
-		}
-		const size_t j = (size_t)y * f.width + x;
-		m.foreign += px[i] != fg && px[i] != bg;
-		m.stray += px[i] == fg && !f.reachable[j];
-		m.drawn += px[i] == fg && f.recurrent[j];
-	}
-	for (int y = std::max(0, -y0); y < f.height && y + y0 < (int)(px.size() / picture_w); y++)
-		for (int x = std::max(0, -x0); x < f.width && x + x0 < picture_w; x++)
-			m.wanted += f.recurrent[(size_t)y * f.width + x];
-	return m;
-}
-
-std::string trimmed(const std::string &output)
-{
-	return output.substr(0, output.find_last_not_of("\r\n") + 1);
 }
 
 std::string slurp(const fs::path &file)

@@ -53,8 +53,6 @@ struct spawn_how {
 	bool group = false;
 };
 pid_t spawn(const std::vector<std::string> &argv, const spawn_how &how);
-// Ends a process group and waits for all of it (killed after START_SECONDS).
-void end_group(pid_t leader, int sig);
 
 // A program run with its standard output and error gathered from one pipe.
 struct run {
@@ -95,23 +93,21 @@ bool same(const XRectangle &a, const XRectangle &b);
 Window focused(Display *dpy);
 // Maps another program's window there; waits for a window manager's frame.
 Window other_window(Display *dpy, XRectangle at, bool managed);
+// A message of that type about `about` sent to `to`, as a task bar or a
+// window manager sends one, its one item `data`.
+void send_message(Display *dpy, Window to, Window about, const char *type, long data, long mask);
 
 // The screen's monitors (RandR 1.5), the primary one's index in *primary.
 std::vector<XRectangle> monitors(Display *dpy, int *primary = nullptr);
 // The video mode VidMode reports, "WxH" and its dot clock; "" without VidMode.
 std::string video_mode(Display *dpy);
-// The outputs, modes and places as `xrandr --current` tells them.
-std::string randr_layout(const std::string &display);
 
 // The pixels of an area of the window, as 0xRRGGBB, row by row.
 std::vector<uint32_t> grab(Display *dpy, Window w, XRectangle area);
 // The area of width by height inside a frame drawn in the window: as wide on
 // the left, right and bottom, the rest on top.
 XRectangle inside_frame(Display *dpy, Window w, int width, int height);
-void point_at(Display *dpy, Window w, int x, int y);
-// XTest: the pointer over `over`, the focus waited for where something gives
-// it, and a key pressed and released with `held` keys held around it.
-void press_key(Display *dpy, Window over, KeySym sym, const std::vector<KeySym> &held = {});
+void point_at(Display *dpy, Window w, int x, int y);   // XTest
 
 // Where the chaos game can go from the display's centre with these points,
 // by a search over positions rather than by playing it: every position
@@ -122,23 +118,12 @@ struct figure {
 };
 figure chaos_figure(int width, int height, const int (&pts)[3][2]);
 // The figure of the default points at that size.
-figure default_figure(int width, int height);
-
-// A picture picture_w wide, the display's top left at (x0, y0), against the
-// figure: pixels in neither colour (or not black outside the display), lit
-// where the game cannot go, figure pixels drawn of those wanted.
-struct figure_match {
-	int foreign = 0, stray = 0, drawn = 0, wanted = 0;
-	// The figure whole and clean.
-	bool settled() const { return stray == 0 && foreign == 0 && drawn >= wanted * 0.98; }
-};
-figure_match match_figure(const std::vector<uint32_t> &px, int picture_w, int x0, int y0, const figure &f,
-                          uint32_t fg, uint32_t bg);
+inline figure default_figure(int w, int h) { return chaos_figure(w, h, { { w / 2, 0 }, { 0, h }, { w, h } }); }
 
 const uint32_t WHITE = 0xffffff, BLACK = 0;
 
 // Output without its line ends, as the message shows on a terminal.
-std::string trimmed(const std::string &output);
+inline std::string trimmed(const std::string &s) { return s.substr(0, s.find_last_not_of("\r\n") + 1); }
 std::string slurp(const fs::path &file);
 // Writes dotfall.ini into the folder, byte for byte.
 void settings_file(const fs::path &dir, const std::string &text);

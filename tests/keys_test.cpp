@@ -81,7 +81,6 @@ struct Pointer : On {
 		w = display(*started, 320, 240);
 		ASSERT_NE(w, 0u);
 	}
-	// A key sent, and some time for the run to take it.
 	void expect_running_after(KeySym sym, const char *what)
 	{
 		d->press(w, sym);
@@ -104,14 +103,8 @@ TEST_P(Pointer, PointerAndCloseButtonDoNotEndTheRunButAKeyDoes)
 		XTestFakeButtonEvent(dpy, button, False, 0);
 		XSync(dpy, False);
 	}
-	XEvent close = {};
-	close.xclient.type = ClientMessage;
-	close.xclient.window = top_level(dpy, w);
-	close.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
-	close.xclient.format = 32;
-	close.xclient.data.l[0] = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
-	XSendEvent(dpy, close.xclient.window, False, NoEventMask, &close);
-	XSync(dpy, False);
+	send_message(dpy, top_level(dpy, w), top_level(dpy, w), "WM_PROTOCOLS", XInternAtom(dpy, "WM_DELETE_WINDOW", False),
+	             NoEventMask);
 	pause_ms(500);
 	EXPECT_TRUE(started->running());
 	// A modifier alone puts nothing in the library's key buffer.

@@ -2,8 +2,6 @@
 // its window, full screen kept in the middle of a monitor that changes size,
 // and on Windows the window's size at any DPI and the display mode put back
 // on every way out.
-#include <cstring>
-
 #include "desktop.h"
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
@@ -20,9 +18,8 @@ TEST_P(Identity, ItsWindowCarriesDotfallsClassAndIcon)
 	settings_file(dir, screen_settings(0, 320, 240));
 	run r = start();
 	Window top = 0;
-	ASSERT_TRUE(wait_for(START_SECONDS, [&] {
-		return (top = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall"));
-	})) << "no window of class dotfall: " << r.output;
+	ASSERT_TRUE(wait_for(START_SECONDS, [&] { return (top = d->window_of("dotfall")); }))
+		<< "no window of class dotfall: " << r.output;
 	XClassHint hint = {};
 	ASSERT_TRUE(XGetClassHint(d->dpy, top, &hint));
 	EXPECT_EQ(std::string(hint.res_name) + "/" + hint.res_class, "dotfall/dotfall");
@@ -128,9 +125,8 @@ TEST_P(WineDpi, WindowOpensExactAtEveryDpi)
 			settings_file(dir, screen_settings(0, w, h));
 			run r = start();
 			Window top = 0;
-			ASSERT_TRUE(wait_for(START_SECONDS, [&] {
-				return (top = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall.exe")) || !r.running();
-			}) && top) << "no window: " << r.output << "\n" << d->report();
+			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return (top = d->window_of("dotfall.exe")) || !r.running(); }) && top)
+				<< "no window: " << r.output << "\n" << d->report();
 			const XRectangle a = geometry(d->dpy, top);
 			EXPECT_TRUE(a.width > w && a.height > h) << "a " << a.width << "x" << a.height << " window: the message box?";
 			expect_drawn(top, default_figure(w, h));
@@ -173,61 +169,57 @@ struct WineVirtualDesktop : On {
 	// shows it as a title bar at its bottom left.
 	int display_width()
 	{
-		const Window w = find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "dotfall.exe");
+		const Window w = d->window_of("dotfall.exe");
 		return w ? geometry(d->dpy, w).width : 0;
 	}
 	enum way { KEY, HANG, THREE_KEYS, SWITCHED };
-	void ways_out(std::vector<way> ways);
-};
-
-// Each way out in turn, on one desktop.
-void WineVirtualDesktop::ways_out(std::vector<way> ways)
-{
-	// The tests' builds beside dotfall.exe: one whose shut-down hangs, and
-	// the Alt+Tab of Windows' task switcher, which Wine's virtual desktop lacks.
-	const fs::path beside = fs::path(DOTFALL_EXE).parent_path();
-	auto switch_to = [&](const char *title) {
-		return d->start(dir, {}, { "wine", (beside / "switch-to.exe").string(), title }).exit_status() == 0;
-	};
-	for (way w : ways) {
-		SCOPED_TRACE(w == HANG ? "the shut-down hung" : w == THREE_KEYS ? "Ctrl+Alt+End"
-		             : w == SWITCHED ? "switched away and back" : "a key");
-		// Notepad keeps the desktop up once dotfall has gone, and is the
-		// window switched to. Its window comes up first, or it may come up
-		// after dotfall's and take the front, and the key with it.
-		run holder = d->start(dir, {}, { "wine", "notepad.exe" });
-		ASSERT_TRUE(desktop_is("1024x768")) << "the virtual desktop: " << desktop_size();
-		ASSERT_TRUE(wait_for(START_SECONDS, [&] { return find_window(d->dpy, DefaultRootWindow(d->dpy), 0, 0, "notepad.exe"); }))
-			<< "no Notepad";
-		run r = d->start(dir, {}, { "wine", w == HANG ? (beside / "dotfall-hang.exe").string() : DOTFALL_EXE });
-		ASSERT_TRUE(desktop_is("640x480")) << "no mode switch: " << desktop_size();
-		// Switched away and back twice, each switch seen through as a user
-		// sees it before the next: the display minimised, then back at its
-		// size. After the first, nothing drawn away shows: the figure is
-		// waited for whole and clean (a grab at the switch itself may catch
-		// either program's picture). The key comes at once after the second.
-		for (int times = 0; w == SWITCHED && times < 2; times++) {
-			ASSERT_TRUE(switch_to("Untitled - Notepad"));
-			EXPECT_TRUE(desktop_is("1024x768")) << "away, the desktop stayed " << desktop_size();
-			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return display_width() > 0 && display_width() < 640; }))
-				<< "not minimised: " << display_width();
-			ASSERT_TRUE(switch_to("dotfall"));
-			ASSERT_TRUE(desktop_is("640x480")) << "back, the desktop is " << desktop_size();
-			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return display_width() == 640; })) << "not back: " << display_width();
-			if (times == 0)
-				expect_drawn([&] { return grab(d->dpy, desktop_window(), { 0, 0, 640, 480 }); }, 640, 0, 0,
-				             default_figure(640, 480));
+	void ways_out(std::vector<way> ways)
+	{
+		// The tests' builds beside dotfall.exe: one whose shut-down hangs, and
+		// the Alt+Tab of Windows' task switcher, which Wine's virtual desktop lacks.
+		const fs::path beside = fs::path(DOTFALL_EXE).parent_path();
+		auto switch_to = [&](const char *title) {
+			return d->start(dir, {}, { "wine", (beside / "switch-to.exe").string(), title }).exit_status() == 0;
+		};
+		for (way w : ways) {
+			SCOPED_TRACE(w == HANG ? "the shut-down hung" : w == THREE_KEYS ? "Ctrl+Alt+End"
+			             : w == SWITCHED ? "switched away and back" : "a key");
+			// Notepad keeps the desktop up once dotfall has gone, and is the
+			// window switched to. Its window comes up first, or it may come up
+			// after dotfall's and take the front, and the key with it.
+			run holder = d->start(dir, {}, { "wine", "notepad.exe" });
+			ASSERT_TRUE(desktop_is("1024x768")) << "the virtual desktop: " << desktop_size();
+			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return d->window_of("notepad.exe"); })) << "no Notepad";
+			run r = d->start(dir, {}, { "wine", w == HANG ? (beside / "dotfall-hang.exe").string() : DOTFALL_EXE });
+			ASSERT_TRUE(desktop_is("640x480")) << "no mode switch: " << desktop_size();
+			// Switched away and back twice, each switch seen through as a user
+			// sees it before the next: the display minimised, then back at its
+			// size. After the first, nothing drawn away shows: the figure is
+			// waited for whole and clean (a grab at the switch itself may catch
+			// either program's picture). The key comes at once after the second.
+			for (int times = 0; w == SWITCHED && times < 2; times++) {
+				ASSERT_TRUE(switch_to("Untitled - Notepad"));
+				EXPECT_TRUE(desktop_is("1024x768")) << "away, the desktop stayed " << desktop_size();
+				ASSERT_TRUE(wait_for(START_SECONDS, [&] { return display_width() > 0 && display_width() < 640; }))
+					<< "not minimised: " << display_width();
+				ASSERT_TRUE(switch_to("dotfall"));
+				ASSERT_TRUE(desktop_is("640x480")) << "back, the desktop is " << desktop_size();
+				ASSERT_TRUE(wait_for(START_SECONDS, [&] { return display_width() == 640; })) << "not back: " << display_width();
+				if (times == 0)
+					expect_drawn([&] { return grab(d->dpy, desktop_window(), { 0, 0, 640, 480 }); }, 640, 0, 0,
+					             default_figure(640, 480));
+			}
+			// Within the 1.2 s after a switch in which the library, as
+			// released, let keys go by.
+			pause_ms(500);
+			d->press(desktop_window(), w == THREE_KEYS ? XK_End : XK_space,
+			         w == THREE_KEYS ? std::vector<KeySym>{ XK_Control_L, XK_Alt_L } : std::vector<KeySym>{});
+			EXPECT_EQ(r.exit_status(), 0) << why_running(r, 640, 480);
+			EXPECT_EQ(trimmed(r.output), w == HANG ? "dotfall: the display's shut-down hung; ended anyway" : "");
+			EXPECT_TRUE(desktop_is("1024x768")) << "the desktop stayed " << desktop_size();
 		}
-		// Within the 1.2 s after a switch in which the library, as
-		// released, let keys go by.
-		pause_ms(500);
-		d->press(desktop_window(), w == THREE_KEYS ? XK_End : XK_space,
-		         w == THREE_KEYS ? std::vector<KeySym>{ XK_Control_L, XK_Alt_L } : std::vector<KeySym>{});
-		EXPECT_EQ(r.exit_status(), 0) << why_running(r, 640, 480);
-		EXPECT_EQ(trimmed(r.output), w == HANG ? "dotfall: the display's shut-down hung; ended anyway" : "");
-		EXPECT_TRUE(desktop_is("1024x768")) << "the desktop stayed " << desktop_size();
 	}
-}
+};
 
 TEST_P(WineVirtualDesktop, FullScreenPutsTheModeBackOnEveryWayOut)
 {

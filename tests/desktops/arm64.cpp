@@ -8,4 +8,4 @@ static bool start(desktop *d)
 	return true;
 }
 
-const layer ARM64 = { "arm64", EMULATED, start, nullptr, nullptr, nullptr, nullptr };
+const layer ARM64 = { "arm64", EMULATED, start };

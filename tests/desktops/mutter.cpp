@@ -77,4 +77,4 @@ static void stop(desktop *d)
 	d->session_bus = sd_bus_flush_close_unref(d->session_bus);
 }
 
-const layer MUTTER = { "mutter", MANAGED | COMPOSITOR, start, stop, press, nullptr, nullptr };
+const layer MUTTER = { "mutter", MANAGED | COMPOSITOR, start, stop, press };

@@ -3,8 +3,7 @@
 
 static bool start(desktop *d)
 {
-	d->groups.push_back(spawn({ "openbox", "--sm-disable" }, { "/", d->env, false, 0, -1, -1, true }));
-	return manager_ready(d);
+	return window_manager(d, { "openbox", "--sm-disable" });
 }
 
-const layer OPENBOX = { "openbox", MANAGED, start, nullptr, nullptr, nullptr, nullptr };
+const layer OPENBOX = { "openbox", MANAGED, start };

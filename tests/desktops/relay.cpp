@@ -3,22 +3,14 @@
 // setup's delay. Programs started here get DISPLAY=localhost:N of the relay,
 // and reach the server over TCP; the tests' own connection, and d->display,
 // stay the server's own.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "desktop.h"
 
 static bool start(desktop *d)
 {
 	// Xvfb listens on its socket alone: /tmp/.X11-unix/X and its number.
 	const std::string socket = "/tmp/.X11-unix/X" + d->display.substr(d->display.find(':') + 1);
-	int fds[2];
-	if (pipe2(fds, O_CLOEXEC) != 0)
-		return false;
-	d->groups.push_back(spawn({ RELAY_PROGRAM, socket, std::to_string(d->s->delay_ms), std::to_string(fds[1]) },
-	                          { "/", {}, false, 0, -1, fds[1], true }));
-	close(fds[1]);
-	const std::string number = display_number(fds[0]);
+	const std::string number = display_number(d, { RELAY_PROGRAM, socket, std::to_string(d->s->delay_ms) }, 3,
+	                                            { "/", {} });
 	if (number.empty())
 		return false;
 	for (std::string &e : d->env)
@@ -27,4 +19,4 @@ static bool start(desktop *d)
 	return true;
 }
 
-const layer RELAY = { "relay", REMOTE, start, nullptr, nullptr, nullptr, nullptr };
+const layer RELAY = { "relay", REMOTE, start };

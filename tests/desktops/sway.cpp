@@ -63,4 +63,4 @@ static std::vector<uint32_t> picture(desktop *d, Window w, XRectangle area)
 	return pixels;
 }
 
-const layer SWAY = { "sway", MANAGED | COMPOSITOR, start, nullptr, press, picture, nullptr };
+const layer SWAY = { "sway", MANAGED | COMPOSITOR, start, nullptr, press, picture };

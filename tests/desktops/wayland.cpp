@@ -45,7 +45,6 @@ bool compositor(desktop *d, const std::vector<std::string> &argv, const std::vec
 		d->failure = "no connection to the XWayland " + d->display + ": " + slurp(log);
 		return false;
 	}
-	XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
 	d->env = { "XDG_RUNTIME_DIR=" + d->files.string(), "WAYLAND_DISPLAY=" + d->wayland, "DISPLAY=" + d->display,
 	           "HOME=" + d->files.string(), d->xauthority.empty() ? "XAUTHORITY" : "XAUTHORITY=" + d->xauthority };
 	const fs::path copy = d->files / "dotfall";

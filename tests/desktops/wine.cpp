@@ -81,5 +81,4 @@ static bool start_desktop(desktop *d)
 }
 
 const layer WINE_LAYER = { "Wine", WINE, start, stop, nullptr, nullptr, report };
-const layer WINE_DESKTOP = { "Wine", VIRTUAL_DESKTOP | MODE_SWITCH, start_desktop, nullptr,
-                             nullptr, nullptr, nullptr };
+const layer WINE_DESKTOP = { "Wine", VIRTUAL_DESKTOP | MODE_SWITCH, start_desktop };

@@ -24,4 +24,4 @@ static bool start(desktop *d)
 	return x_server(d, { "Xephyr", "-screen", size, "-nolisten", "tcp" }, env);
 }
 
-const layer XEPHYR = { "Xephyr", SIZED, start, nullptr, nullptr, nullptr, nullptr };
+const layer XEPHYR = { "Xephyr", SIZED, start };

@@ -5,11 +5,8 @@
 
 static bool start(desktop *d)
 {
-	std::vector<std::string> env = d->env;
-	env.insert(env.end(), { "HOME=" + d->files.string(), "XDG_CONFIG_HOME=" + d->files.string(), "NO_AT_BRIDGE=1" });
-	d->groups.push_back(spawn({ "dbus-run-session", "--", "xfwm4", "--compositor=on", "--sm-client-disable" },
-	                          { "/", env, false, 0, -1, -1, true }));
-	return manager_ready(d);
+	return window_manager(d, { "dbus-run-session", "--", "xfwm4", "--compositor=on", "--sm-client-disable" },
+	                      { "HOME=" + d->files.string(), "XDG_CONFIG_HOME=" + d->files.string(), "NO_AT_BRIDGE=1" });
 }
 
-const layer XFWM4 = { "xfwm4", MANAGED, start, nullptr, nullptr, nullptr, nullptr };
+const layer XFWM4 = { "xfwm4", MANAGED, start };

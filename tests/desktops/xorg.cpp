@@ -23,4 +23,4 @@ static bool start(desktop *d)
 	return true;
 }
 
-const layer XORG = { "Xorg", MODE_SWITCH | MODES, start, nullptr, nullptr, nullptr, nullptr };
+const layer XORG = { "Xorg", MODE_SWITCH | MODES, start };

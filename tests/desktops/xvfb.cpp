@@ -47,5 +47,5 @@ static bool untrusted(desktop *d)
 	return true;
 }
 
-const layer XVFB = { "Xvfb", SIZED, start, nullptr, nullptr, nullptr, nullptr };
-const layer UNTRUSTED = { "Xvfb", UNTRUSTED_CLIENT, untrusted, nullptr, nullptr, nullptr, nullptr };
+const layer XVFB = { "Xvfb", SIZED, start };
+const layer UNTRUSTED = { "Xvfb", UNTRUSTED_CLIENT, untrusted };

@@ -10,4 +10,4 @@ static bool start(desktop *d)
 	                     "-nolisten", "tcp" });
 }
 
-const layer XVNC = { "Xvnc", SIZED, start, nullptr, nullptr, nullptr, nullptr };
+const layer XVNC = { "Xvnc", SIZED, start };
