@@ -306,21 +306,54 @@ int graphics_driver(const settings *s)
  * in its xwin.c) and moves the X pointer when they are over. */
 #define WARP_TURNS 200
 
+/* Takes the first queued event off here if all Allegro's input turn
+ * would do with it is nothing, or draw an exposed part of the display
+ * again (_xwin_window_redrawer, as it does): the window manager's
+ * properties on the window, its reparenting, sizing and moving of it
+ * (size_seen has taken the size), the black around a full-screen display
+ * exposed. A MapNotify is left in the queue: Allegro waits for it when it
+ * maps a window. */
+static bool taken_here(Display *dpy)
+{
+	XEvent e;
+	XPeekEvent(dpy, &e);
+	switch (e.type) {
+	case Expose:
+		if (e.xexpose.window == _xwin.window)
+			(*_xwin_window_redrawer)(e.xexpose.x, e.xexpose.y, e.xexpose.width, e.xexpose.height);
+		break;
+	case PropertyNotify:
+	case ConfigureNotify:
+	case ReparentNotify:
+	case GravityNotify:
+		break;
+	default:
+		return false;
+	}
+	XNextEvent(dpy, &e);
+	return true;
+}
+
 /* Allegro's input turn (_xwin_private_handle_input in its xwin.c, every
  * 10 ms or so from its background thread, with the display locked by
  * XLOCK) starts with an XSync: a round trip, during which no pixel can be
  * sent, on every turn whether or not anything came. Ours calls it only when
- * there is something for it: events, read without waiting for the server
- * (XEventsQueued with QueuedAfterFlush, which also sends the pixels buffered
- * so far), or the end of Allegro's warped pointer mode, whose count it goes
- * on with here meanwhile. An X error comes in with the events, and so does
- * the display's loss. Then, when the window manager has resized the
- * full-screen window (its first size, a monitor changed, KWin's odd sizes),
- * the display is centred again in the size it has now, which the gravity
- * alone misses by the pixel it rounds off at each change. */
+ * there is something for it: events (read without waiting for the server,
+ * with XEventsQueued and QueuedAfterFlush, which also sends the pixels
+ * buffered so far) other than those taken here, or the end of Allegro's
+ * warped pointer mode, whose count it goes on with here meanwhile. An X
+ * error comes in with the events, and so does the display's loss. Then,
+ * when the window manager has resized the full-screen window (its first
+ * size, a monitor changed, KWin's odd sizes), the display is centred again
+ * in the size it has now, which the gravity alone misses by the pixel it
+ * rounds off at each change. */
 static void input_turn(void)
 {
-	if (XEventsQueued(_xwin.display, QueuedAfterFlush) > 0 || _xwin.mouse_warped > WARP_TURNS)
+	Display *dpy = _xwin.display;
+	int queued = XEventsQueued(dpy, QueuedAfterFlush);
+	while (queued > 0 && taken_here(dpy))
+		queued--;
+	if (queued > 0 || _xwin.mouse_warped > WARP_TURNS)
 		_xwin_private_handle_input();
 	else if (_xwin.mouse_warped)
 		_xwin.mouse_warped++;
