@@ -43,6 +43,7 @@ pkg-config              run package unit test bench arm64 release
 liballegro4-dev         run package unit test bench release
 libxrandr-dev           run package unit test bench release
 libxinerama-dev         run package unit test bench release
+libx11-xcb-dev          run package unit test bench release
 netpbm                  run package unit test bench arm64 release
 x11-utils               run test release
 dpkg-dev                package test arm64 release

@@ -15,7 +15,7 @@ mkdir -p "$1"
 out=$(cd "$1" && pwd)
 root=$out/sysroot
 admin=$out/sysroot-dpkg
-packages="libc6-dev libstdc++6 liballegro4-dev libx11-dev libxrandr-dev libxinerama-dev libgtest-dev"
+packages="libc6-dev libstdc++6 liballegro4-dev libx11-dev libxrandr-dev libxinerama-dev libx11-xcb-dev libgtest-dev"
 
 stamp=$(cat "$top/arm64/make-sysroot.sh" | sha256sum | cut -d' ' -f1)
 if [ -f "$root/usr/include/allegro.h" ] && [ "$(cat "$out/sysroot.stamp" 2>/dev/null)" = "$stamp" ]; then

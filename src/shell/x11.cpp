@@ -15,6 +15,8 @@
 #include <xalleg.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xlib-xcb.h>   /* XGetXCBConnection */
+#include <xcb/xcbext.h>     /* xcb_poll_for_reply */
 #include <X11/Xlibint.h>   /* XESetWireToEvent */
 #include <X11/Xproto.h>
 #include <X11/Xutil.h>
@@ -58,6 +60,19 @@ static Bool (*wire_to_event)(Display *, XEvent *, xEvent *);
 static struct {
 	Atom icon, check, supported, state, fullscreen;
 } atom;
+
+/* The properties that tell of a window manager (EWMH), asked for through
+ * the connection's XCB side, which unlike Xlib's calls need not wait for a
+ * reply: the root's at the start, and the check window's it names as soon
+ * as that reply is in (ask_check_window). The replies come in during
+ * Allegro's own round trips (the keyboard's, the mouse's), and
+ * graphics_driver reads them: on a slow link it waits for none. A window
+ * leaves them unread, and the connection's end frees them. */
+static struct {
+	xcb_get_property_cookie_t check, supported, self;
+	bool self_asked;
+	uint32_t named;   /* the check window the root names, or 0 */
+} manager;
 
 /* Where the pointer was at the start: Allegro's full screen moves it to
  * the display's middle and keeps it there, and it goes back at the end. */
@@ -147,36 +162,69 @@ static int x_error_ignored(Display *, XErrorEvent *)
 	return 0;
 }
 
-/* A property of 32-bit items, or none. */
-static std::vector<unsigned long> property(Display *dpy, Window w, Atom name, Atom type)
+/* A property's 32-bit items, from its reply (freed here); none where it
+ * is not of that type, or where the window has gone. */
+static std::vector<uint32_t> items(xcb_get_property_reply_t *r, Atom type)
 {
-	std::vector<unsigned long> items;
-	Atom got;
-	int format;
-	unsigned long n, after;
-	unsigned char *data = nullptr;
-	if (XGetWindowProperty(dpy, w, name, 0, 4096, False, type, &got, &format, &n, &after, &data) == Success &&
-	    data && got == type && format == 32)
-		items.assign((unsigned long *)data, (unsigned long *)data + n);
-	if (data)
-		XFree(data);
-	return items;
+	std::vector<uint32_t> got;
+	if (r && r->type == type && r->format == 32) {
+		const uint32_t *p = (const uint32_t *)xcb_get_property_value(r);
+		got.assign(p, p + xcb_get_property_value_length(r) / 4);
+	}
+	free(r);
+	return got;
+}
+
+/* The reply waited for; an error comes back here, not to x_error. */
+static std::vector<uint32_t> property(xcb_connection_t *c, xcb_get_property_cookie_t asked, Atom type)
+{
+	xcb_generic_error_t *error = nullptr;
+	xcb_get_property_reply_t *r = xcb_get_property_reply(c, asked, &error);
+	free(error);
+	return items(r, type);
+}
+
+static xcb_get_property_cookie_t ask_property(xcb_connection_t *c, Window w, Atom name, Atom type)
+{
+	return xcb_get_property(c, 0, (xcb_window_t)w, (xcb_atom_t)name, (xcb_atom_t)type, 0, 4096);
+}
+
+/* Asks for the check window's own property once the root's reply has named
+ * the window: from input_turn only if the reply has come, from
+ * graphics_driver (`wait`) at any rate. */
+static void ask_check_window(xcb_connection_t *c, bool wait)
+{
+	if (manager.self_asked)
+		return;
+	std::vector<uint32_t> check;
+	if (wait) {
+		check = property(c, manager.check, XA_WINDOW);
+	} else {
+		void *r = nullptr;
+		xcb_generic_error_t *error = nullptr;
+		if (!xcb_poll_for_reply(c, manager.check.sequence, &r, &error))
+			return;
+		free(error);
+		check = items((xcb_get_property_reply_t *)r, XA_WINDOW);
+	}
+	manager.named = check.empty() ? 0 : check[0];
+	if (manager.named)
+		manager.self = ask_property(c, manager.named, atom.check, XA_WINDOW);
+	manager.self_asked = true;
+	xcb_flush(c);
 }
 
 /* Whether a window manager runs that makes windows full screen itself
  * (EWMH): the root names its check window, which names itself (and so is no
  * window left behind by a manager that has gone), and full screen is among
- * the states it supports. The check window may have gone: its error names
- * no window of ours, and x_error lets it pass. */
+ * the states it supports. */
 static bool manager_fills_screen(Display *dpy)
 {
-	Window root = DefaultRootWindow(dpy);
-	std::vector<unsigned long> check = property(dpy, root, atom.check, XA_WINDOW);
-	bool live = !check.empty() && property(dpy, check[0], atom.check, XA_WINDOW) == check;
-	if (!live)
-		return false;
-	std::vector<unsigned long> states = property(dpy, root, atom.supported, XA_ATOM);
-	return std::find(states.begin(), states.end(), atom.fullscreen) != states.end();
+	xcb_connection_t *c = XGetXCBConnection(dpy);
+	ask_check_window(c, true);
+	std::vector<uint32_t> states = property(c, manager.supported, XA_ATOM);
+	bool live = manager.named && property(c, manager.self, XA_WINDOW) == std::vector<uint32_t>{ manager.named };
+	return live && std::find(states.begin(), states.end(), atom.fullscreen) != states.end();
 }
 
 /* The managed window is dotfall's on every desktop: its class (Allegro
@@ -257,6 +305,10 @@ int platform_start(void)
 		Atom got[5];
 		if (XInternAtoms(dpy, (char **)names, 5, False, got))
 			atom = { got[0], got[1], got[2], got[3], got[4] };
+		xcb_connection_t *c = XGetXCBConnection(dpy);
+		manager.check = ask_property(c, DefaultRootWindow(dpy), atom.check, XA_WINDOW);
+		manager.supported = ask_property(c, DefaultRootWindow(dpy), atom.supported, XA_ATOM);
+		xcb_flush(c);
 		wire_to_event = XESetWireToEvent(dpy, ConfigureNotify, size_seen);
 		_xwin_input_handler = input_turn;
 		XUNLOCK();
@@ -291,8 +343,8 @@ int graphics_driver(const settings *s)
 	 * full screen already in its state starts full screen (EWMH). Only
 	 * there: mutter, given the state before the map, leaves the display off
 	 * the middle. The server's refusal of Allegro's keyboard control
-	 * (install_keyboard, before this) has come in by now, with the replies
-	 * read above. */
+	 * (install_keyboard, before this) has come in by now: Xlib took it in
+	 * before the reply to the mouse's next request (install_mouse). */
 	if (untrusted) {
 		XLOCK();
 		XChangeProperty(_xwin.display, _xwin.wm_window, atom.state, XA_ATOM, 32, PropModeReplace,
@@ -351,6 +403,7 @@ static void input_turn(void)
 {
 	Display *dpy = _xwin.display;
 	int queued = XEventsQueued(dpy, QueuedAfterFlush);
+	ask_check_window(XGetXCBConnection(dpy), false);
 	while (queued > 0 && taken_here(dpy))
 		queued--;
 	if (queued > 0 || _xwin.mouse_warped > WARP_TURNS)
