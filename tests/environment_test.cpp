@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <X11/Xatom.h>
+
 #include "desktop.h"
 #include "settings/settings.h"
 
@@ -105,6 +107,30 @@ TEST_P(Bare, WindowDestroyedByAnotherClient)
 		EXPECT_EQ(r.output, "");
 		EXPECT_EQ(video_mode(d->dpy), mode) << "the mode was not put back";
 	}
+}
+// A window manager that has gone can leave its properties on the root,
+// naming a check window that is no more: full screen is then the library's
+// own (its window over the screen, which no window manager handles), and
+// the server's error about that window ends nothing.
+TEST_P(Bare, FullScreenIsTheLibrarysWhereAWindowManagerHasGone)
+{
+	Display *dpy = d->dpy;
+	Window root = DefaultRootWindow(dpy), gone = XCreateSimpleWindow(dpy, root, 0, 0, 1, 1, 0, 0, 0);
+	XDestroyWindow(dpy, gone);
+	Atom full = XInternAtom(dpy, "_NET_WM_STATE_FULLSCREEN", False);
+	XChangeProperty(dpy, root, XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", False), XA_WINDOW, 32, PropModeReplace,
+	                (unsigned char *)&gone, 1);
+	XChangeProperty(dpy, root, XInternAtom(dpy, "_NET_SUPPORTED", False), XA_ATOM, 32, PropModeReplace,
+	                (unsigned char *)&full, 1);
+	settings_file(dir, "[screen]\nfullscreen = 1\n");
+	run r = start();
+	Window w = shown(r, true);
+	ASSERT_NE(w, 0u);
+	XWindowAttributes a;
+	ASSERT_TRUE(XGetWindowAttributes(dpy, top_level(dpy, w), &a));
+	EXPECT_TRUE(a.override_redirect) << "not the library's full screen";
+	expect_key_ends(r, w, XK_q);
+	EXPECT_EQ(video_mode(dpy), mode) << "the mode was not put back";
 }
 ON_DESKTOPS(Bare, 0, MANAGED | COMPOSITOR | WINE | TWO_MONITORS);
 
