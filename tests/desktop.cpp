@@ -1,10 +1,8 @@
 // A desktop as a stack of layers, and the test on one: see desktop.h.
 #include "desktop.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <X11/extensions/XTest.h>
@@ -63,11 +61,10 @@ void desktop::end(int sig)
 				;
 			return p < 0;
 		});
-		if (!ended) {
+		if (!ended)
 			kill(-*g, SIGKILL);
-			while (waitpid(-*g, nullptr, 0) > 0 || errno == EINTR)
-				;
-		}
+		while (waitpid(-*g, nullptr, 0) > 0 || errno == EINTR)
+			;
 	}
 	groups.clear();
 }
@@ -114,20 +111,18 @@ bool desktop::press(Window over, KeySym sym, const std::vector<KeySym> &held)
 	XGetWindowAttributes(dpy, top_level(dpy, over), &outer);
 	if (wine || !outer.override_redirect)
 		wait_for(START_SECONDS, [&] {
-			Window focus;
-			int revert;
-			XGetInputFocus(dpy, &focus, &revert);
-			return focus == PointerRoot || (focus > PointerRoot && top_level(dpy, focus) == top_level(dpy, over));
+			const Window f = focused(dpy);
+			return f == PointerRoot || f == top_level(dpy, over);
 		});
+	auto key = [&](KeySym k, bool down) { XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, k), down, 0); };
 	for (KeySym k : held)
-		XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, k), True, 0);
-	const KeyCode code = XKeysymToKeycode(dpy, sym);
-	XTestFakeKeyEvent(dpy, code, True, 0);
+		key(k, true);
+	key(sym, true);
 	XSync(dpy, False);
 	pause_ms(20);
-	XTestFakeKeyEvent(dpy, code, False, 0);
+	key(sym, false);
 	for (KeySym k : held)
-		XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, k), False, 0);
+		key(k, false);
 	XSync(dpy, False);
 	return true;
 }
@@ -244,17 +239,15 @@ static Window find_display(desktop *d, int width, int height)
 	if (Window inside = find_window(d->dpy, top, width, height))
 		return inside;
 	const XRectangle g = geometry(d->dpy, top);
-	const int fw = g.width - width, fh = g.height - height;
-	return fw >= 0 && fh >= 0 && fw <= d->frame && fh <= d->frame ? top : 0;
+	return fits(g.width, g.height, width, height, d->frame) ? top : 0;
 }
 
-Window On::display(run &r, int width, int height)
+void On::open(int width, int height)
 {
-	Window w = 0;
-	wait_for(START_SECONDS, [&] { return (w = find_display(d.get(), width, height)) != 0 || !r.running(); });
-	EXPECT_NE(w, 0u) << "no " << width << "x" << height << " display; " << (r.running() ? "running" : "ended")
-	                 << ", " << r.output << d->tree();
-	return w;
+	r.emplace(start());
+	wait_for(START_SECONDS, [&] { return (w = find_display(d.get(), width, height)) != 0 || !r->running(); });
+	ASSERT_NE(w, 0u) << "no " << width << "x" << height << " display; " << (r->running() ? "running" : "ended")
+	                 << ", " << r->output << d->tree();
 }
 
 void On::expect_drawn(std::function<std::vector<uint32_t>()> take, int picture_w, int x0, int y0, const figure &f,
@@ -278,10 +271,8 @@ void On::expect_drawn(std::function<std::vector<uint32_t>()> take, int picture_w
 			foreign += px[i] != fg && px[i] != bg;
 			stray += px[i] == fg && !f.reachable[j];
 			drawn += px[i] == fg && f.recurrent[j];
+			wanted += f.recurrent[j];
 		}
-		for (int y = std::max(0, -y0); y < f.height && y + y0 < (int)(px.size() / picture_w); y++)
-			for (int x = std::max(0, -x0); x < f.width && x + x0 < picture_w; x++)
-				wanted += f.recurrent[(size_t)y * f.width + x];
 		return stray == 0 && foreign == 0 && drawn >= wanted * 0.98;
 	});
 	EXPECT_EQ(foreign, 0) << "pixels in neither colour";
@@ -314,7 +305,7 @@ std::string On::why_running(run &r, int width, int height)
 	if (!r.running())
 		return "status " + std::to_string(r.status);
 	return find_display(d.get(), width, height) ? "the display is still shown"
-	               : "the display has gone, the process not\n" + d->report();
+	                                            : "the display has gone, the process not\n" + d->report();
 }
 
 ::testing::internal::ParamGenerator<const setup *> desktops(unsigned needs, unsigned without)

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,9 @@ std::string display_number(desktop *d, std::vector<std::string> argv, size_t at,
 // connection to its XWayland as that user, and dotfall copied where it can go.
 bool compositor(desktop *d, const std::vector<std::string> &argv, const std::vector<std::string> &env,
                 std::function<bool(const std::string &log)> up);
+// Whether `f` succeeds run as the desktop's user (the effective user alone:
+// root comes back after it).
+bool as_user(desktop *d, std::function<bool()> f);
 
 // `wine reg` with these arguments in the desktop's prefix, the change saved.
 bool wine_registry(desktop *d, const std::vector<std::string> &args);
@@ -124,11 +128,13 @@ struct On : ::testing::TestWithParam<const setup *> {
 	// is the screen's size).
 	int screen_w = 1024, screen_h = 768;
 	std::string mode;   // the video mode as the desktop came up
+	std::optional<run> r;   // dotfall, as open() started it
+	Window w = 0;           // and its display
 
 	void SetUp() override;
 	run start(std::vector<std::string> more = {}) { return d->start(dir, more); }
-	// Waits for dotfall's display of width by height.
-	Window display(run &r, int width, int height);
+	// Starts dotfall and waits for its display of width by height, asserting.
+	void open(int width, int height);
 	// Waits for the picture to show the figure exactly; `take` gives it
 	// with the display's top left at x0, y0.
 	void expect_drawn(std::function<std::vector<uint32_t>()> take, int picture_w, int x0, int y0, const figure &f,

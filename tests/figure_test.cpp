@@ -19,15 +19,13 @@ struct AnyDesktop : On {
 
 TEST_P(AnyDesktop, WithoutSettingsTheFigureFillsAMonitorWhiteOnBlack)
 {
-	const int w = 640, h = 480;
+	const int width = 640, height = 480;
 	Display *dpy = d->dpy;
 	// The outputs, modes and places: a plain xrandr would probe the outputs
 	// again, and hide a switch.
 	auto randr = [&] {
 		std::string out;
-		if (!d->has(MODES))
-			return out;
-		return tool({ "xrandr", "--current" }, { "DISPLAY=" + d->display }, &out) == 0 ? out : "xrandr failed: " + out;
+		return !d->has(MODES) || tool({ "xrandr", "--current" }, d->env, &out) == 0 ? out : "xrandr failed: " + out;
 	};
 	const std::string layout = randr();
 	int primary = 0;
@@ -48,10 +46,8 @@ TEST_P(AnyDesktop, WithoutSettingsTheFigureFillsAMonitorWhiteOnBlack)
 	}
 	const folder_state before = snapshot(dir);
 
-	run r = start();
-	Window display = On::display(r, w, h);
-	ASSERT_NE(display, 0u);
-	const Window top = top_level(dpy, display);
+	ASSERT_NO_FATAL_FAILURE(open(width, height));
+	const Window top = top_level(dpy, w);
 	XRectangle on = {};
 	EXPECT_TRUE(wait_for(START_SECONDS, [&] {
 		const XRectangle at = geometry(dpy, top);
@@ -63,10 +59,11 @@ TEST_P(AnyDesktop, WithoutSettingsTheFigureFillsAMonitorWhiteOnBlack)
 	})) << "the full-screen window covers no monitor: " << d->tree();
 	EXPECT_TRUE(!d->has(MODE_SWITCH) || wait_for(START_SECONDS, [&] { return video_mode(dpy).substr(0, 8) == "640x480 "; }))
 		<< "the mode is " << video_mode(dpy);
-	const int x0 = d->has(MODE_SWITCH) ? 0 : (on.width - w) / 2, y0 = d->has(MODE_SWITCH) ? 0 : (on.height - h) / 2;
+	const int x0 = d->has(MODE_SWITCH) ? 0 : (on.width - width) / 2;
+	const int y0 = d->has(MODE_SWITCH) ? 0 : (on.height - height) / 2;
 	XRectangle at = {};
 	EXPECT_TRUE(wait_for(START_SECONDS, [&] {
-		at = geometry(dpy, display);
+		at = geometry(dpy, w);
 		return at.x == on.x + x0 && at.y == on.y + y0;
 	})) << "the display is at " << at.x << "," << at.y;
 	const XRectangle area = { (short)(on.x - geometry(dpy, top).x), (short)(on.y - geometry(dpy, top).y), on.width,
@@ -78,10 +75,10 @@ TEST_P(AnyDesktop, WithoutSettingsTheFigureFillsAMonitorWhiteOnBlack)
 				switched = video_mode(dpy);
 			return d->picture(top, area);
 		},
-		on.width, x0, y0, default_figure(w, h));
+		on.width, x0, y0, default_figure(width, height));
 	EXPECT_EQ(switched, "") << "the mode was switched";
 
-	expect_key_ends(r, top, XK_space);
+	expect_key_ends(*r, top, XK_space);
 	EXPECT_TRUE(snapshot(dir) == before) << "the run changed its folder";
 	EXPECT_EQ(video_mode(dpy), mode) << "the mode was not put back";
 	EXPECT_EQ(randr(), layout);
@@ -103,13 +100,10 @@ struct SizedScreen : On {};
 
 TEST_P(SizedScreen, FullScreenAtTheScreenSize)
 {
-	const int w = d->width, h = d->height;
-	settings_file(dir, screen_settings(1, w, h));
-	run r = start();
-	Window display = On::display(r, w, h);
-	ASSERT_NE(display, 0u);
-	expect_drawn(display, default_figure(w, h));
-	expect_key_ends(r, display, XK_space);
+	settings_file(dir, screen_settings(1, d->width, d->height));
+	ASSERT_NO_FATAL_FAILURE(open(d->width, d->height));
+	expect_drawn(w, default_figure(d->width, d->height));
+	expect_key_ends(*r, w, XK_space);
 }
 ON_DESKTOPS(SizedScreen, SIZED, WINE);
 
@@ -120,16 +114,12 @@ struct Windows : On {
 	void expect_figure(const figure &f, uint32_t fg, uint32_t bg)
 	{
 		const folder_state before = snapshot(dir);
-		run r = start();
-		Window w = display(r, f.width, f.height);
-		ASSERT_NE(w, 0u);
+		ASSERT_NO_FATAL_FAILURE(open(f.width, f.height));
 		const XRectangle outer = geometry(d->dpy, top_level(d->dpy, w));
-		const int frame = std::max(d->frame, d->has(MANAGED) ? 64 : 0);
-		EXPECT_TRUE(outer.width >= f.width && outer.width - f.width <= frame && outer.height >= f.height &&
-		            outer.height - f.height <= frame)
+		EXPECT_TRUE(fits(outer.width, outer.height, f.width, f.height, std::max(d->frame, d->has(MANAGED) ? 64 : 0)))
 			<< "not a window of its own: " << outer.width << "x" << outer.height;
 		expect_drawn(w, f, fg, bg);
-		expect_key_ends(r, w, XK_a);
+		expect_key_ends(*r, w, XK_a);
 		EXPECT_TRUE(snapshot(dir) == before) << "the run changed its folder";
 	}
 };
@@ -170,23 +160,21 @@ TEST_P(InFront, DrawingGoesOnWithAnotherWindowInFront)
 {
 	// Points so far out that the display sees a corner of a huge figure,
 	// which fills for minutes: a complete figure would show nothing new.
-	const int w = 800, h = 600;
-	settings_file(dir, screen_settings(0, w, h) +
+	const int width = 800, height = 600;
+	settings_file(dir, screen_settings(0, width, height) +
 	                   "[points]\npoint_1_x = 400\npoint_1_y = -300000\npoint_2_x = -300000\npoint_2_y = 600\n"
 	                   "point_3_x = 300800\npoint_3_y = 600\n");
-	run r = start();
-	Window display = On::display(r, w, h);
-	ASSERT_NE(display, 0u);
+	ASSERT_NO_FATAL_FAILURE(open(width, height));
 	auto lit = [&](int from) {
-		std::vector<uint32_t> px = d->picture(display, inside_frame(d->dpy, display, w, h));
-		return (int)std::count(px.begin() + std::min(px.size(), (size_t)(from * w)), px.end(), WHITE);
+		std::vector<uint32_t> px = d->picture(w, inside_frame(d->dpy, w, width, height));
+		return (int)std::count(px.begin() + std::min(px.size(), (size_t)(from * width)), px.end(), WHITE);
 	};
 	ASSERT_TRUE(wait_for(DRAW_SECONDS, [&] { return lit(0) > 0; })) << "nothing drawn";
 	const Window ours = focused(d->dpy);
 
 	// Over the top of the display, made active the way a task bar does it.
-	const XRectangle at = geometry(d->dpy, display);
-	const Window front = other_window(d->dpy, { at.x, at.y, (unsigned short)w, (unsigned short)(h / 3) }, true);
+	const XRectangle at = geometry(d->dpy, w);
+	const Window front = other_window(d->dpy, { at.x, at.y, (unsigned short)width, (unsigned short)(height / 3) }, true);
 	send_message(d->dpy, DefaultRootWindow(d->dpy), front, "_NET_ACTIVE_WINDOW", 2,
 	             SubstructureRedirectMask | SubstructureNotifyMask);
 	ASSERT_TRUE(wait_for(START_SECONDS, [&] { return focused(d->dpy) == top_level(d->dpy, front); }))
@@ -194,16 +182,16 @@ TEST_P(InFront, DrawingGoesOnWithAnotherWindowInFront)
 	EXPECT_NE(focused(d->dpy), ours);
 
 	// Below the other window's frame.
-	const int before = lit(h / 2);
-	EXPECT_TRUE(wait_for(DRAW_SECONDS, [&] { return lit(h / 2) > before + 100; }))
-		<< "lit below the other window: " << before << ", then " << lit(h / 2);
+	const int before = lit(height / 2);
+	EXPECT_TRUE(wait_for(DRAW_SECONDS, [&] { return lit(height / 2) > before + 100; }))
+		<< "lit below the other window: " << before << ", then " << lit(height / 2);
 
 	// A key before the window manager has given the focus back goes to no
 	// window, as on any desktop: the user presses it once it is back.
 	XDestroyWindow(d->dpy, front);
 	XSync(d->dpy, False);
 	ASSERT_TRUE(wait_for(START_SECONDS, [&] { return focused(d->dpy) == ours; })) << "the focus did not come back";
-	expect_key_ends(r, display, XK_space);
+	expect_key_ends(*r, w, XK_space);
 }
 ON_DESKTOPS(InFront, MANAGED, MODES | COMPOSITOR);
 

@@ -5,7 +5,6 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <grp.h>
 #include <iterator>
 #include <sys/prctl.h>
@@ -44,13 +43,8 @@ pid_t spawn(const std::vector<std::string> &argv, const spawn_how &how)
 	sigprocmask(SIG_SETMASK, &none, nullptr);
 	if (how.clear)
 		clearenv();
-	for (const std::string &e : how.env) {
-		const size_t eq = e.find('=');
-		if (eq == std::string::npos)
-			unsetenv(e.c_str());
-		else
-			setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
-	}
+	for (const std::string &e : how.env)
+		e.find('=') == std::string::npos ? unsetenv(e.c_str()) : putenv(strdup(e.c_str()));
 	if ((!how.dir.empty() && chdir(how.dir.c_str()) != 0) ||
 	    (how.user && (setgroups(0, nullptr) != 0 || setgid(how.user) != 0 || setuid(how.user) != 0)))
 		_exit(127);
@@ -173,8 +167,10 @@ bool has_class(Display *dpy, Window w, const char *name)
 // Whether a window shows anything. Wine maps an input-only window over the
 // area it confines the pointer to (a full screen's, the whole screen), which
 // has a display's size but no picture.
-static bool shown(Display *dpy, Window w, XWindowAttributes *a)
+static bool shown(Display *dpy, Window w, XWindowAttributes *a = nullptr)
 {
+	XWindowAttributes own;
+	a = a ? a : &own;
 	return XGetWindowAttributes(dpy, w, a) && a->map_state == IsViewable && a->c_class == InputOutput;
 }
 
@@ -187,15 +183,10 @@ Window find_window(Display *dpy, Window under, int width, int height, const char
 		XWindowAttributes a;
 		if (!shown(dpy, kid, &a))
 			continue;
-		if (cls) {   // inside a window manager's frame, or not
-			if (Window found = has_class(dpy, kid, cls) ? kid : find_window(dpy, kid, 0, 0, cls))
-				return found;
-			continue;
-		}
-		if (Window inside = find_window(dpy, kid, width, height, nullptr, frame))
+		// A class is looked for inside a window manager's frame too.
+		if (Window inside = cls && has_class(dpy, kid, cls) ? kid : find_window(dpy, kid, width, height, cls, frame))
 			return inside;
-		const int fw = a.width - width, fh = a.height - height;
-		if (fw >= 0 && fh >= 0 && fw <= frame && fh <= frame && (fw == 0 || at_root))
+		if (!cls && fits(a.width, a.height, width, height, frame) && (a.width == width || at_root))
 			return kid;
 	}
 	return 0;
@@ -203,12 +194,9 @@ Window find_window(Display *dpy, Window under, int width, int height, const char
 
 Window any_window(Display *dpy)
 {
-	for (Window kid : children(dpy, DefaultRootWindow(dpy))) {
-		XWindowAttributes a;
-		if (shown(dpy, kid, &a))
-			return kid;
-	}
-	return 0;
+	const std::vector<Window> kids = children(dpy, DefaultRootWindow(dpy));
+	auto k = std::find_if(kids.begin(), kids.end(), [&](Window w) { return shown(dpy, w); });
+	return k == kids.end() ? 0 : *k;
 }
 
 XRectangle geometry(Display *dpy, Window w)
@@ -221,17 +209,12 @@ XRectangle geometry(Display *dpy, Window w)
 	return { (short)x, (short)y, (unsigned short)a.width, (unsigned short)a.height };
 }
 
-bool same(const XRectangle &a, const XRectangle &b)
-{
-	return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
-}
-
 Window focused(Display *dpy)
 {
 	Window f;
 	int revert;
 	XGetInputFocus(dpy, &f, &revert);
-	return f > PointerRoot ? top_level(dpy, f) : 0;
+	return f > PointerRoot ? top_level(dpy, f) : f;
 }
 
 Window other_window(Display *dpy, XRectangle at, bool managed)
@@ -244,9 +227,8 @@ Window other_window(Display *dpy, XRectangle at, bool managed)
 	XMapRaised(dpy, w);
 	XSync(dpy, False);
 	// A window manager reparents the window, places its frame, then maps it.
-	XWindowAttributes a;
 	if (managed)
-		wait_for(START_SECONDS, [&] { return top_level(dpy, w) != w && shown(dpy, w, &a); });
+		wait_for(START_SECONDS, [&] { return top_level(dpy, w) != w && shown(dpy, w); });
 	return w;
 }
 
@@ -354,11 +336,6 @@ std::string slurp(const fs::path &file)
 {
 	std::ifstream in(file, std::ios::binary);
 	return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void settings_file(const fs::path &dir, const std::string &text)
-{
-	std::ofstream(dir / "dotfall.ini", std::ios::binary) << text;
 }
 
 std::string screen_settings(int fullscreen, int width, int height)

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <sys/types.h>
@@ -77,9 +78,15 @@ int tool(const std::vector<std::string> &argv, const std::vector<std::string> &e
 std::vector<Window> children(Display *dpy, Window w, Window *parent = nullptr);
 Window parent_of(Display *dpy, Window w);
 Window top_level(Display *dpy, Window w);   // the window below the root that holds w
+// Whether an outer width by height holds width by height, with up to `frame`
+// more each way (a frame drawn inside the window).
+inline bool fits(int outer_w, int outer_h, int width, int height, int frame)
+{
+	return outer_w >= width && outer_h >= height && outer_w - width <= frame && outer_h - height <= frame;
+}
 // Below `under`, the deepest viewable window in front showing width by height
-// (or up to `frame` more at the top level: a frame drawn inside it); or with
-// a class, the viewable window of that class.
+// (or fitting it within `frame` at the top level); or with a class, the
+// viewable window of that class.
 Window find_window(Display *dpy, Window under, int width, int height, const char *cls = nullptr, int frame = 0);
 // Any viewable top-level window, or 0.
 Window any_window(Display *dpy);
@@ -88,8 +95,11 @@ Window any_window(Display *dpy);
 bool has_class(Display *dpy, Window w, const char *name);
 // A window's place and size on the root window.
 XRectangle geometry(Display *dpy, Window w);
-bool same(const XRectangle &a, const XRectangle &b);
-// The top-level window with the keyboard focus, or 0.
+inline bool same(const XRectangle &a, const XRectangle &b)
+{
+	return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
+}
+// The top-level window with the keyboard focus, or None or PointerRoot.
 Window focused(Display *dpy);
 // Maps another program's window there; waits for a window manager's frame.
 Window other_window(Display *dpy, XRectangle at, bool managed);
@@ -126,7 +136,10 @@ const uint32_t WHITE = 0xffffff, BLACK = 0;
 inline std::string trimmed(const std::string &s) { return s.substr(0, s.find_last_not_of("\r\n") + 1); }
 std::string slurp(const fs::path &file);
 // Writes dotfall.ini into the folder, byte for byte.
-void settings_file(const fs::path &dir, const std::string &text);
+inline void settings_file(const fs::path &dir, const std::string &text)
+{
+	std::ofstream(dir / "dotfall.ini", std::ios::binary) << text;
+}
 // The [screen] section of a settings file.
 std::string screen_settings(int fullscreen, int width, int height);
 

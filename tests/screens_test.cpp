@@ -86,12 +86,9 @@ struct Resized : On {};
 
 TEST_P(Resized, FullScreenStaysCentredWhenTheMonitorChangesSize)
 {
-	const int w = 640, h = 480;
 	Display *dpy = d->dpy;
-	run r = start();
-	Window display = On::display(r, w, h);
-	ASSERT_NE(display, 0u);
-	const Window top = top_level(dpy, display);
+	ASSERT_NO_FATAL_FAILURE(open(640, 480));
+	const Window top = top_level(dpy, w);
 	ASSERT_TRUE(wait_for(START_SECONDS, [&] { return geometry(dpy, top).width == 1920; })) << "not full screen";
 	for (std::vector<std::string> args : { std::vector<std::string>{ "--newmode", "1281x721", "77.5", "1281", "1350",
 	                                                                 "1480", "1680", "721", "724", "734", "769" },
@@ -101,11 +98,11 @@ TEST_P(Resized, FullScreenStaysCentredWhenTheMonitorChangesSize)
 		ASSERT_EQ(tool(args, d->env), 0) << args[1];
 	}
 	EXPECT_TRUE(wait_for(START_SECONDS, [&] {
-		const XRectangle at = geometry(dpy, top), inner = geometry(dpy, display);
-		return at.width == 1281 && at.height == 721 && inner.x - at.x == (1281 - w) / 2 &&
-		       inner.y - at.y == (721 - h) / 2;
+		const XRectangle at = geometry(dpy, top), inner = geometry(dpy, w);
+		return at.width == 1281 && at.height == 721 && inner.x - at.x == (1281 - 640) / 2 &&
+		       inner.y - at.y == (721 - 480) / 2;
 	})) << "the display is not in the middle of the resized window";
-	expect_key_ends(r, top, XK_space);
+	expect_key_ends(*r, top, XK_space);
 }
 ON_DESKTOPS(Resized, MODES | MANAGED, TWO_MONITORS);
 

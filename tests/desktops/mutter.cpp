@@ -3,7 +3,6 @@
 // desktop's user types them. Its screen capture needs PipeWire: pictures come
 // from XWayland.
 #include <systemd/sd-bus.h>
-#include <unistd.h>
 
 #include "desktop.h"
 
@@ -24,10 +23,7 @@ static bool keyboard(desktop *d)
 	sd_bus_message *reply = nullptr;
 	const char *path = nullptr;
 	if (sd_bus_new(&d->session_bus) < 0 || sd_bus_set_address(d->session_bus, d->bus.c_str()) < 0 ||
-	    sd_bus_set_bus_client(d->session_bus, 1) < 0 || (d->user && seteuid(d->user) != 0))
-		return false;
-	const int started = sd_bus_start(d->session_bus);
-	if ((d->user && seteuid(0) != 0) || started < 0)
+	    sd_bus_set_bus_client(d->session_bus, 1) < 0 || !as_user(d, [&] { return sd_bus_start(d->session_bus) >= 0; }))
 		return false;
 	wait_for(START_SECONDS, [&] {
 		return sd_bus_call_method(d->session_bus, SERVICE, "/org/gnome/Mutter/RemoteDesktop", SERVICE,

@@ -32,14 +32,7 @@ bool compositor(desktop *d, const std::vector<std::string> &argv, const std::vec
 	// holders of its cookie): connect as that user.
 	if (!d->xauthority.empty())
 		setenv("XAUTHORITY", d->xauthority.c_str(), 1);
-	wait_for(START_SECONDS, [&] {
-		if (d->user && seteuid(d->user) != 0)
-			return false;
-		d->dpy = XOpenDisplay(d->display.c_str());
-		if (d->user && seteuid(0) != 0)
-			abort();
-		return d->dpy != nullptr;
-	});
+	wait_for(START_SECONDS, [&] { return as_user(d, [&] { return (d->dpy = XOpenDisplay(d->display.c_str())); }); });
 	unsetenv("XAUTHORITY");
 	if (!d->dpy) {
 		d->failure = "no connection to the XWayland " + d->display + ": " + slurp(log);
@@ -52,4 +45,14 @@ bool compositor(desktop *d, const std::vector<std::string> &argv, const std::vec
 	chmod(copy.c_str(), 0755);
 	d->program = { copy.string() };
 	return true;
+}
+
+bool as_user(desktop *d, std::function<bool()> f)
+{
+	if (d->user && seteuid(d->user) != 0)
+		return false;
+	const bool done = f();
+	if (d->user && seteuid(0) != 0)
+		abort();
+	return done;
 }
