@@ -48,10 +48,8 @@ void desktop::end(int sig)
 	for (auto l = s->layers.rbegin(); l != s->layers.rend(); ++l)
 		if ((*l)->stop)
 			(*l)->stop(this);
-	if (dpy) {   // or Xlib ends this process when the server goes
-		XCloseDisplay(dpy);
-		dpy = nullptr;
-	}
+	if (dpy)   // or Xlib ends this process when the server goes
+		XCloseDisplay(std::exchange(dpy, nullptr));
 	// Each process group waited for whole, killed after START_SECONDS.
 	for (auto g = groups.rbegin(); g != groups.rend(); ++g) {
 		kill(-*g, sig);
@@ -105,15 +103,9 @@ bool desktop::press(Window over, KeySym sym, const std::vector<KeySym> &held)
 	XWindowAttributes a = {}, outer = {};
 	XGetWindowAttributes(dpy, over, &a);
 	point_at(dpy, over, a.width / 2, a.height / 2);
-	Window wine = over;
-	while (wine && !has_class(dpy, wine, nullptr))
-		wine = parent_of(dpy, wine);
 	XGetWindowAttributes(dpy, top_level(dpy, over), &outer);
-	if (wine || !outer.override_redirect)
-		wait_for(START_SECONDS, [&] {
-			const Window f = focused(dpy);
-			return f == PointerRoot || f == top_level(dpy, over);
-		});
+	if (has(WINE) || !outer.override_redirect)
+		wait_for(START_SECONDS, [&] { return focused(dpy) == PointerRoot || focused(dpy) == top_level(dpy, over); });
 	auto key = [&](KeySym k, bool down) { XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, k), down, 0); };
 	for (KeySym k : held)
 		key(k, true);
@@ -129,9 +121,8 @@ bool desktop::press(Window over, KeySym sym, const std::vector<KeySym> &held)
 
 std::vector<uint32_t> desktop::picture(Window w, XRectangle area)
 {
-	if (auto op = top(s, &layer::picture))
-		return op(this, w, area);
-	return grab(dpy, w, area);
+	auto op = top(s, &layer::picture);
+	return op ? op(this, w, area) : grab(dpy, w, area);
 }
 
 std::string desktop::report()
@@ -214,9 +205,7 @@ fs::path run_folder(desktop &d)
 {
 	const fs::path dir = d.files / "run";
 	fs::create_directory(dir);
-	if (d.user && chown(dir.c_str(), d.user, d.user) != 0)
-		return "";
-	return dir;
+	return d.user && chown(dir.c_str(), d.user, d.user) != 0 ? fs::path() : dir;
 }
 
 void On::SetUp()
@@ -244,7 +233,7 @@ static Window find_display(desktop *d, int width, int height)
 
 void On::open(int width, int height)
 {
-	r.emplace(start());
+	r.emplace(d->program, spawn_how{ dir, d->env, false, d->user });
 	wait_for(START_SECONDS, [&] { return (w = find_display(d.get(), width, height)) != 0 || !r->running(); });
 	ASSERT_NE(w, 0u) << "no " << width << "x" << height << " display; " << (r->running() ? "running" : "ended")
 	                 << ", " << r->output << d->tree();

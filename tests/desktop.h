@@ -83,6 +83,7 @@ struct desktop {
 
 	~desktop();
 	bool has(unsigned what) const { return (s->has() & what) == what; }
+	std::string size() const { return std::to_string(width) + "x" + std::to_string(height); }   // "WxH"
 	// Runs a program there (dotfall when argv is empty), in `dir`.
 	run start(const fs::path &dir, std::vector<std::string> more = {}, std::vector<std::string> argv = {});
 	bool press(Window over, KeySym sym, const std::vector<KeySym> &held = {});

@@ -2,8 +2,8 @@
 #include "harness.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstring>
+#include <csignal>
 #include <fcntl.h>
 #include <grp.h>
 #include <iterator>
@@ -52,8 +52,7 @@ pid_t spawn(const std::vector<std::string> &argv, const spawn_how &how)
 	if (getppid() == 1)
 		_exit(127);
 	std::vector<char *> args;
-	for (const std::string &a : argv)
-		args.push_back(const_cast<char *>(a.c_str()));
+	std::transform(argv.begin(), argv.end(), std::back_inserter(args), [](auto &a) { return (char *)a.c_str(); });
 	args.push_back(nullptr);
 	execvp(args[0], args.data());
 	_exit(127);
@@ -69,13 +68,6 @@ run::run(const std::vector<std::string> &argv, spawn_how how)
 	close(fds[1]);
 	output_pipe = fds[0];
 	fcntl(output_pipe, F_SETFL, O_NONBLOCK);
-}
-
-run::run(run &&o) noexcept
-	: pid(o.pid), output_pipe(o.output_pipe), output(std::move(o.output)), status(o.status), peak_kb(o.peak_kb)
-{
-	o.pid = -1;
-	o.output_pipe = -1;
 }
 
 run::~run()
@@ -128,9 +120,8 @@ std::vector<Window> children(Display *dpy, Window w, Window *parent)
 {
 	Window root = 0, up = 0, *kids = nullptr;
 	unsigned n = 0;
-	std::vector<Window> list;
-	if (XQueryTree(dpy, w, &root, &up, &kids, &n))
-		list.assign(kids, kids + n);
+	XQueryTree(dpy, w, &root, &up, &kids, &n);   // none where it fails
+	const std::vector<Window> list(kids, kids + n);
 	if (kids)
 		XFree(kids);
 	if (parent)
@@ -157,8 +148,7 @@ bool has_class(Display *dpy, Window w, const char *name)
 	XClassHint hint;
 	if (!XGetClassHint(dpy, w, &hint))
 		return false;
-	const size_t n = strlen(hint.res_class);
-	bool same = name ? strcmp(hint.res_class, name) == 0 : n > 4 && strcmp(hint.res_class + n - 4, ".exe") == 0;
+	const bool same = strcmp(hint.res_class, name) == 0;
 	XFree(hint.res_name);
 	XFree(hint.res_class);
 	return same;
@@ -315,20 +305,17 @@ figure chaos_figure(int width, int height, const int (&pts)[3][2])
 			if (now[i])
 				for (auto &p : pts)
 					next[((i / bw + y0 + p[1]) / 2 - y0) * bw + (i % bw + x0 + p[0]) / 2 - x0] = true;
-		bool settled = next == now;
-		now = next;
 		for (int i = 0; i < bw * bh; i++)
-			seen[i] = seen[i] || now[i];
-		if (settled)
+			seen[i] = seen[i] || next[i];
+		if (std::exchange(now, next) == next)   // settled
 			break;
 	}
 	figure f{ width, height, std::vector<bool>(width * height), std::vector<bool>(width * height) };
-	for (int y = 0; y < height; y++)
-		for (int x = 0; x < width; x++)
-			if (x >= x0 && x <= x1 && y >= y0 && y <= y1) {
-				f.reachable[y * width + x] = seen[(y - y0) * bw + x - x0];
-				f.recurrent[y * width + x] = now[(y - y0) * bw + x - x0];
-			}
+	for (int i = 0; i < bw * bh; i++) {
+		const int x = i % bw + x0, y = i / bw + y0;
+		if (x >= 0 && y >= 0 && x < width && y < height)
+			f.reachable[y * width + x] = seen[i], f.recurrent[y * width + x] = now[i];
+	}
 	return f;
 }
 

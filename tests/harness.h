@@ -11,6 +11,7 @@
 #include <string>
 #include <sys/types.h>
 #include <thread>
+#include <utility>
 #include <vector>
 // Xlib defines macros (None, Bool, Status) that gtest must not see first.
 #include <gtest/gtest.h>
@@ -32,12 +33,9 @@ inline void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::millisec
 template <typename F>
 bool wait_for(double seconds, F done)
 {
-	auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-	while (!done()) {
+	for (auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds); !done(); pause_ms(20))
 		if (std::chrono::steady_clock::now() > end)
 			return false;
-		pause_ms(20);
-	}
 	return true;
 }
 
@@ -64,7 +62,6 @@ struct run {
 	long peak_kb = 0;       // its peak resident memory, once it has ended
 
 	run(const std::vector<std::string> &argv, spawn_how how);
-	run(run &&o) noexcept;
 	~run();
 	bool running();
 	// The exit status, or -1 after a signal or no end within `seconds`.
@@ -90,8 +87,7 @@ inline bool fits(int outer_w, int outer_h, int width, int height, int frame)
 Window find_window(Display *dpy, Window under, int width, int height, const char *cls = nullptr, int frame = 0);
 // Any viewable top-level window, or 0.
 Window any_window(Display *dpy);
-// Whether the window's class is `name`, or with none, whether it is Wine's
-// (classed by the program's file name).
+// Whether the window's class is `name`.
 bool has_class(Display *dpy, Window w, const char *name);
 // A window's place and size on the root window.
 XRectangle geometry(Display *dpy, Window w);

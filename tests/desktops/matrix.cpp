@@ -1,16 +1,16 @@
 // The desktops the tests run on, one line each: the layers from the bottom
 // up, and the monitors. A line is there when the configure found what each
 // of its layers starts (LAYERS), Wine's when the build has dotfall.exe, arm64's its arm64 build.
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "desktop.h"
 
 static bool found(const setup &s)
 {
-	for (const layer *l : s.layers)
-		if (!strstr(LAYERS, (" " + std::string(l->name) + " ").c_str()))
-			return false;
-	return true;
+	return std::all_of(s.layers.begin(), s.layers.end(),
+	                   [](const layer *l) { return strstr(LAYERS, (" " + std::string(l->name) + " ").c_str()); });
 }
 
 const std::vector<setup> &setups()
@@ -40,9 +40,7 @@ const std::vector<setup> &setups()
 			{ "Xvnc", { &XVNC } },
 		};
 		std::vector<setup> s;
-		for (const setup &line : lines)
-			if (found(line))
-				s.push_back(line);
+		std::copy_if(lines.begin(), lines.end(), std::back_inserter(s), found);
 		return s;
 	}();
 	return all;

@@ -33,9 +33,9 @@ static bool keyboard(desktop *d)
 		return false;
 	d->session = path;
 	sd_bus_message_unref(reply);
-	return sd_bus_call_method(d->session_bus, SERVICE, d->session.c_str(), SESSION, "Start", nullptr, nullptr, "") >=
-	               0 &&
-	       key(d, XK_Shift_L, true) && key(d, XK_Shift_L, false);
+	const bool started =
+		sd_bus_call_method(d->session_bus, SERVICE, d->session.c_str(), SESSION, "Start", nullptr, nullptr, "") >= 0;
+	return started && key(d, XK_Shift_L, true) && key(d, XK_Shift_L, false);
 }
 
 static bool start(desktop *d)

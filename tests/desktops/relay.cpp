@@ -3,6 +3,8 @@
 // setup's delay. Programs started here get DISPLAY=localhost:N of the relay,
 // and reach the server over TCP; the tests' own connection, and d->display,
 // stay the server's own.
+#include <algorithm>
+
 #include "desktop.h"
 
 static bool start(desktop *d)
@@ -11,12 +13,8 @@ static bool start(desktop *d)
 	const std::string socket = "/tmp/.X11-unix/X" + d->display.substr(d->display.find(':') + 1);
 	const std::string number = display_number(d, { RELAY_PROGRAM, socket, std::to_string(d->s->delay_ms) }, 3,
 	                                            { "/", {} });
-	if (number.empty())
-		return false;
-	for (std::string &e : d->env)
-		if (e.rfind("DISPLAY=", 0) == 0)
-			e = "DISPLAY=localhost:" + number;
-	return true;
+	std::replace(d->env.begin(), d->env.end(), "DISPLAY=" + d->display, "DISPLAY=localhost:" + number);
+	return !number.empty();
 }
 
 const layer RELAY = { "relay", REMOTE, start };

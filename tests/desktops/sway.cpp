@@ -1,7 +1,6 @@
 // sway, headless (software rendering), a 1280x800 output: keys typed by
 // wtype's virtual keyboard, the picture taken by grim, as the compositor
 // shows it.
-#include <fstream>
 #include <sstream>
 
 #include "desktop.h"

@@ -7,21 +7,14 @@
 
 static bool start(desktop *d)
 {
-	// The connection to the server below goes first: Xlib would end the
-	// tests when that server goes with the desktop.
-	// It is a client of the server below, with that server's cookie.
-	std::vector<std::string> env{ "DISPLAY=" + d->display };
-	for (const std::string &e : d->env)
-		if (e.rfind("XAUTHORITY=", 0) == 0)
-			env.push_back(e);
-	XCloseDisplay(d->dpy);
-	d->dpy = nullptr;
+	// It is a client of the server below, with that server's cookie, which
+	// its programs keep. The connection to the server below goes first:
+	// Xlib would end the tests when that server goes with the desktop.
+	const std::vector<std::string> below = d->env;
+	d->env.erase(std::remove(d->env.begin(), d->env.end(), "DISPLAY=" + d->display), d->env.end());
+	XCloseDisplay(std::exchange(d->dpy, nullptr));
 	d->display.clear();
-	d->env.erase(std::remove_if(d->env.begin(), d->env.end(),
-	                            [](const std::string &e) { return e.rfind("DISPLAY=", 0) == 0; }),
-	             d->env.end());
-	const std::string size = std::to_string(d->width) + "x" + std::to_string(d->height);
-	return x_server(d, { "Xephyr", "-screen", size, "-nolisten", "tcp" }, env);
+	return x_server(d, { "Xephyr", "-screen", d->size(), "-nolisten", "tcp" }, below);
 }
 
 const layer XEPHYR = { "Xephyr", SIZED, start };

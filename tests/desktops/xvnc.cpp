@@ -5,8 +5,7 @@
 
 static bool start(desktop *d)
 {
-	const std::string size = std::to_string(d->width) + "x" + std::to_string(d->height);
-	return x_server(d, { "Xvnc", "-geometry", size, "-depth", "24", "-SecurityTypes", "None", "-localhost",
+	return x_server(d, { "Xvnc", "-geometry", d->size(), "-depth", "24", "-SecurityTypes", "None", "-localhost",
 	                     "-nolisten", "tcp" });
 }
 
