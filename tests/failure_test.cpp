@@ -39,8 +39,7 @@ TEST_P(Refused, SizesNoDisplayCanTakeFailCleanly)
 		}
 	for (const char *env : { "DISPLAY", "PATH=/nonexistent" }) {
 		run r = start({ env });
-		close(r.output_pipe);
-		r.output_pipe = -1;
+		close(std::exchange(r.output_pipe, -1));
 		EXPECT_EQ(r.exit_status(), 1) << "status " << r.status;
 	}
 }

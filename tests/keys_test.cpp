@@ -31,9 +31,8 @@ struct Keys : On {
 
 TEST_P(Keys, EveryKeyEndsTheRunInAWindow)
 {
-	std::ifstream in(EXAMPLE_SETTINGS, std::ios::binary);
 	std::string text = "\xFF\xFE";
-	for (char c; in.get(c);)
+	for (char c : slurp(EXAMPLE_SETTINGS))
 		text += c == '\n' ? std::string("\r\0\n\0", 4) : std::string{ c, '\0' };
 	settings_file(dir, text);
 	every_key(800, 600);
