@@ -2,10 +2,6 @@
 #include "desktop.h"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <X11/extensions/XTest.h>
 
 unsigned setup::has() const
 {
@@ -186,7 +182,7 @@ bool window_manager(desktop *d, const std::vector<std::string> &argv, const std:
 	const bool ready = wait_for(START_SECONDS, [&] {
 		XMapWindow(d->dpy, probe);
 		XSync(d->dpy, False);
-		return parent_of(d->dpy, probe) != 0;
+		return top_level(d->dpy, probe) != probe;
 	});
 	XDestroyWindow(d->dpy, probe);
 	XSync(d->dpy, False);
@@ -222,17 +218,17 @@ void On::SetUp()
 // in it: not a window manager's own window of that size as it frames it.
 static Window find_display(desktop *d, int width, int height)
 {
-	Window top = d->window_of("dotfall");
-	if (!top && !(top = d->window_of("dotfall.exe")))
-		return 0;
+	const Window top = d->window_of(d->has(WINE) ? "dotfall.exe" : "dotfall");
 	if (Window inside = find_window(d->dpy, top, width, height))
 		return inside;
 	const XRectangle g = geometry(d->dpy, top);
-	return fits(g.width, g.height, width, height, d->frame) ? top : 0;
+	return top && fits(g.width, g.height, width, height, d->frame) ? top : 0;
 }
 
-void On::open(int width, int height)
+void On::open(int width, int height, const std::optional<std::string> &settings)
 {
+	if (settings)
+		settings_file(dir, *settings);
 	r.emplace(d->program, spawn_how{ dir, d->env, false, d->user });
 	wait_for(START_SECONDS, [&] { return (w = find_display(d.get(), width, height)) != 0 || !r->running(); });
 	ASSERT_NE(w, 0u) << "no " << width << "x" << height << " display; " << (r->running() ? "running" : "ended")
@@ -252,15 +248,12 @@ void On::expect_drawn(std::function<std::vector<uint32_t>()> take, int picture_w
 			return false;
 		for (size_t i = 0; i < px.size(); i++) {
 			const int x = (int)(i % picture_w) - x0, y = (int)(i / picture_w) - y0;
-			if (x < 0 || y < 0 || x >= f.width || y >= f.height) {
-				foreign += px[i] != 0;
-				continue;
-			}
-			const size_t j = (size_t)y * f.width + x;
-			foreign += px[i] != fg && px[i] != bg;
-			stray += px[i] == fg && !f.reachable[j];
-			drawn += px[i] == fg && f.recurrent[j];
-			wanted += f.recurrent[j];
+			const bool in = x >= 0 && y >= 0 && x < f.width && y < f.height;
+			const size_t j = in ? (size_t)y * f.width + x : 0;
+			foreign += in ? px[i] != fg && px[i] != bg : px[i] != 0;
+			stray += in && px[i] == fg && !f.reachable[j];
+			drawn += in && px[i] == fg && f.recurrent[j];
+			wanted += in && f.recurrent[j];
 		}
 		return stray == 0 && foreign == 0 && drawn >= wanted * 0.98;
 	});

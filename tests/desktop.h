@@ -5,12 +5,9 @@
 #ifndef DOTFALL_TESTS_DESKTOP_H
 #define DOTFALL_TESTS_DESKTOP_H
 
-#include <csignal>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "harness.h"
 
@@ -134,8 +131,9 @@ struct On : ::testing::TestWithParam<const setup *> {
 
 	void SetUp() override;
 	run start(std::vector<std::string> more = {}) { return d->start(dir, more); }
-	// Starts dotfall and waits for its display of width by height, asserting.
-	void open(int width, int height);
+	// Starts dotfall, with that settings file if given, and waits for its
+	// display of width by height, asserting.
+	void open(int width, int height, const std::optional<std::string> &settings = {});
 	// Waits for the picture to show the figure exactly; `take` gives it
 	// with the display's top left at x0, y0.
 	void expect_drawn(std::function<std::vector<uint32_t>()> take, int picture_w, int x0, int y0, const figure &f,

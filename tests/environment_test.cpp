@@ -1,11 +1,5 @@
 // Faults of the surroundings rather than of the settings: a display or window
 // that goes away, signals, and settings files that are not plain files.
-#include <csignal>
-#include <cstring>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "desktop.h"
 #include "settings/settings.h"
 
@@ -29,8 +23,7 @@ TEST_P(Going, DisplayGoingAwayWhileDrawingEndsTheRun)
 		if (i > 0) {   // a new desktop: the last one has gone
 			ASSERT_NO_FATAL_FAILURE(SetUp());
 		}
-		settings_file(dir, i % 2 ? "[screen]\nfullscreen = 0\n" : "");
-		ASSERT_NO_FATAL_FAILURE(open(640, 480));
+		ASSERT_NO_FATAL_FAILURE(open(640, 480, i % 2 ? "[screen]\nfullscreen = 0\n" : ""));
 		pause_ms(20 * i);
 		d->end(i % 3 ? SIGKILL : SIGTERM);
 		EXPECT_EQ(r->exit_status(), 1) << how_ended(*r);
@@ -44,8 +37,7 @@ struct Bare : On {
 	// Its display, and the mode switched where it is switched.
 	void shown(bool fullscreen)
 	{
-		settings_file(dir, "[screen]\nfullscreen = " + std::to_string(fullscreen) + "\n");
-		ASSERT_NO_FATAL_FAILURE(open(640, 480));
+		ASSERT_NO_FATAL_FAILURE(open(640, 480, "[screen]\nfullscreen = " + std::to_string(fullscreen) + "\n"));
 		EXPECT_TRUE(!fullscreen || !d->has(MODE_SWITCH) || wait_for(START_SECONDS, [&] { return video_mode(d->dpy) != mode; }))
 			<< "no mode switch";
 		pause_ms(100);

@@ -1,8 +1,6 @@
 // The one failure: a display that cannot be opened ends the run with status
 // 1 and "Error setting graphics mode!", in a dialog where one can be shown,
 // on standard output where not, with nothing else shown or printed.
-#include <unistd.h>
-
 #include "desktop.h"
 
 namespace {

@@ -1,10 +1,7 @@
 // The picture: the figure exactly where it belongs, in the colours asked
 // for, full screen and in a window, on every desktop that has what the test
 // needs, read back as the user sees it; and a key that ends the run.
-#include <algorithm>
-
 #include "desktop.h"
-#include <X11/extensions/XTest.h>
 
 namespace {
 
@@ -95,8 +92,7 @@ struct SizedScreen : On {};
 
 TEST_P(SizedScreen, FullScreenAtTheScreenSize)
 {
-	settings_file(dir, screen_settings(1, d->width, d->height));
-	ASSERT_NO_FATAL_FAILURE(open(d->width, d->height));
+	ASSERT_NO_FATAL_FAILURE(open(d->width, d->height, screen_settings(1, d->width, d->height)));
 	expect_drawn(w, default_figure(d->width, d->height));
 	expect_key_ends(*r, w, XK_space);
 }
@@ -155,10 +151,9 @@ TEST_P(InFront, DrawingGoesOnWithAnotherWindowInFront)
 	// Points so far out that the display sees a corner of a huge figure,
 	// which fills for minutes: a complete figure would show nothing new.
 	const int width = 800, height = 600;
-	settings_file(dir, screen_settings(0, width, height) +
-	                   "[points]\npoint_1_x = 400\npoint_1_y = -300000\npoint_2_x = -300000\npoint_2_y = 600\n"
-	                   "point_3_x = 300800\npoint_3_y = 600\n");
-	ASSERT_NO_FATAL_FAILURE(open(width, height));
+	ASSERT_NO_FATAL_FAILURE(open(width, height, screen_settings(0, width, height) +
+	                                     "[points]\npoint_1_x = 400\npoint_1_y = -300000\npoint_2_x = -300000\n"
+	                                     "point_2_y = 600\npoint_3_x = 300800\npoint_3_y = 600\n"));
 	auto lit = [&](int from) {
 		std::vector<uint32_t> px = d->picture(w, inside_frame(d->dpy, w, width, height));
 		return (int)std::count(px.begin() + std::min(px.size(), (size_t)(from * width)), px.end(), WHITE);

@@ -1,18 +1,10 @@
 // What the end-to-end tests share: see harness.h.
 #include "harness.h"
 
-#include <algorithm>
-#include <cstring>
-#include <csignal>
-#include <fcntl.h>
 #include <grp.h>
-#include <iterator>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <X11/Xutil.h>
-#include <X11/extensions/XTest.h>
 #include <X11/extensions/Xrandr.h>
 #include <X11/extensions/xf86vmode.h>
 
@@ -129,16 +121,10 @@ std::vector<Window> children(Display *dpy, Window w, Window *parent)
 	return list;
 }
 
-Window parent_of(Display *dpy, Window w)
-{
-	Window parent = 0;
-	children(dpy, w, &parent);
-	return parent;
-}
-
 Window top_level(Display *dpy, Window w)
 {
-	while (Window parent = parent_of(dpy, w))
+	Window parent = 0;
+	for (children(dpy, w, &parent); parent; children(dpy, w, &parent))
 		w = parent;
 	return w;
 }

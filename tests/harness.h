@@ -3,20 +3,29 @@
 #ifndef DOTFALL_TESTS_HARNESS_H
 #define DOTFALL_TESTS_HARNESS_H
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 // Xlib defines macros (None, Bool, Status) that gtest must not see first.
 #include <gtest/gtest.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
+#include <X11/extensions/XTest.h>
 
 namespace fs = std::filesystem;
 
@@ -73,7 +82,6 @@ int tool(const std::vector<std::string> &argv, const std::vector<std::string> &e
 
 // The window's children, bottom to top, and its parent (0 for the root).
 std::vector<Window> children(Display *dpy, Window w, Window *parent = nullptr);
-Window parent_of(Display *dpy, Window w);
 Window top_level(Display *dpy, Window w);   // the window below the root that holds w
 // Whether an outer width by height holds width by height, with up to `frame`
 // more each way (a frame drawn inside the window).

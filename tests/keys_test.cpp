@@ -1,10 +1,7 @@
 // Keys and the pointer: every key ends the run, sent the way a user's keys
 // travel on that desktop; the pointer, the close button, a modifier or a
 // dead key alone do not.
-#include <algorithm>
-
 #include "desktop.h"
-#include <X11/extensions/XTest.h>
 
 namespace {
 
@@ -40,8 +37,7 @@ TEST_P(Keys, EveryKeyEndsTheRunInAWindow)
 
 TEST_P(Keys, CtrlAltEndEndsTheRunAsAKeyDoes)
 {
-	settings_file(dir, screen_settings(0, 320, 240));
-	ASSERT_NO_FATAL_FAILURE(open(320, 240));
+	ASSERT_NO_FATAL_FAILURE(open(320, 240, screen_settings(0, 320, 240)));
 	expect_key_ends(*r, w, XK_End, 0, { XK_Control_L, XK_Alt_L });
 }
 ON_DESKTOPS(Keys, MANAGED, MODES);
@@ -60,14 +56,6 @@ ON_DESKTOPS(KeysFullScreen, MANAGED, MODES);
 // the display, and what a window manager sends when its close button is
 // clicked, do not end the run; nor does a modifier alone. A key does.
 struct Pointer : On {
-	void SetUp() override
-	{
-		On::SetUp();
-		if (HasFatalFailure())
-			return;
-		settings_file(dir, screen_settings(0, 320, 240));
-		open(320, 240);
-	}
 	void expect_running(const char *what)
 	{
 		pause_ms(500);
@@ -77,6 +65,7 @@ struct Pointer : On {
 
 TEST_P(Pointer, PointerAndCloseButtonDoNotEndTheRunButAKeyDoes)
 {
+	ASSERT_NO_FATAL_FAILURE(open(320, 240, screen_settings(0, 320, 240)));
 	Display *dpy = d->dpy;
 	for (int i = 0; i < 20; i++) {
 		point_at(dpy, w, 320 * i / 20, 240 * i / 20);
@@ -106,6 +95,7 @@ struct DeadKey : Pointer {};
 
 TEST_P(DeadKey, DeadKeyAloneDoesNotEndTheRun)
 {
+	ASSERT_NO_FATAL_FAILURE(open(320, 240, screen_settings(0, 320, 240)));
 	int lo, hi, per;
 	XDisplayKeycodes(d->dpy, &lo, &hi);
 	KeySym *map = XGetKeyboardMapping(d->dpy, lo, hi - lo + 1, &per);
@@ -132,6 +122,7 @@ struct AltF4 : Pointer {};
 
 TEST_P(AltF4, AltF4DoesNotEndTheRun)
 {
+	ASSERT_NO_FATAL_FAILURE(open(320, 240, screen_settings(0, 320, 240)));
 	const KeyCode alt = XKeysymToKeycode(d->dpy, XK_Alt_L);
 	XTestFakeKeyEvent(d->dpy, alt, True, 0);
 	XSync(d->dpy, False);

@@ -15,8 +15,7 @@ struct Identity : On {};
 // WM_HINTS' one for window managers that know no other.
 TEST_P(Identity, ItsWindowCarriesDotfallsClassAndIcon)
 {
-	settings_file(dir, screen_settings(0, 320, 240));
-	ASSERT_NO_FATAL_FAILURE(open(320, 240));
+	ASSERT_NO_FATAL_FAILURE(open(320, 240, screen_settings(0, 320, 240)));
 	const Window top = d->window_of("dotfall");
 	XClassHint hint = {};
 	ASSERT_TRUE(XGetClassHint(d->dpy, top, &hint)) << "no window of class dotfall: " << r->output;

@@ -1,10 +1,6 @@
 // The desktops the tests run on, one line each: the layers from the bottom
 // up, and the monitors. A line is there when the configure found what each
 // of its layers starts (LAYERS), Wine's when the build has dotfall.exe, arm64's its arm64 build.
-#include <algorithm>
-#include <cstring>
-#include <iterator>
-
 #include "desktop.h"
 
 static bool found(const setup &s)

@@ -3,8 +3,6 @@
 // setup's delay. Programs started here get DISPLAY=localhost:N of the relay,
 // and reach the server over TCP; the tests' own connection, and d->display,
 // stay the server's own.
-#include <algorithm>
-
 #include "desktop.h"
 
 static bool start(desktop *d)

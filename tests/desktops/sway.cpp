@@ -31,8 +31,7 @@ static bool press(desktop *d, Window, KeySym sym, const std::vector<KeySym> &hel
 	argv.insert(argv.end(), { "-k", XKeysymToString(sym) });
 	for (KeySym k : held)
 		argv.insert(argv.end(), { "-p", XKeysymToString(k) });
-	run wtype(argv, { d->files, d->env, false, d->user });
-	return wtype.exit_status() == 0;
+	return d->start(d->files, {}, argv).exit_status() == 0;
 }
 
 // The window's area of the output as grim takes it.
@@ -40,8 +39,7 @@ static std::vector<uint32_t> picture(desktop *d, Window w, XRectangle area)
 {
 	std::vector<uint32_t> pixels;
 	const fs::path shot = d->files / "shot.ppm";
-	run grim({ "grim", "-t", "ppm", shot.string() }, { d->files, d->env, false, d->user });
-	if (grim.exit_status() != 0)
+	if (d->start(d->files, {}, { "grim", "-t", "ppm", shot.string() }).exit_status() != 0)
 		return pixels;
 	const std::string data = slurp(shot);
 	std::istringstream in(data);

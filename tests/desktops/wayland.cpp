@@ -1,10 +1,5 @@
 // What the Wayland compositors share: a user, a runtime folder, and the
 // connection to their XWayland.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "desktop.h"
 
 bool compositor(desktop *d, const std::vector<std::string> &argv, const std::vector<std::string> &env,

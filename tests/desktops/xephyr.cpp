@@ -1,8 +1,6 @@
 // Xephyr, an X server nested in a window on the server below, its screen of
 // the size the test asks for: the programs and the tests' connection are on
 // Xephyr, whose every request the server below draws again.
-#include <algorithm>
-
 #include "desktop.h"
 
 static bool start(desktop *d)

@@ -12,10 +12,9 @@ static bool start(desktop *d)
 		return false;
 	if (d->s->monitors == 1)
 		return true;
-	const std::vector<std::string> env{ "DISPLAY=" + d->display };
-	if (tool({ "xrandr", "--addmode", "DUMMY1", "1920x1080" }, env) != 0 ||
+	if (tool({ "xrandr", "--addmode", "DUMMY1", "1920x1080" }, d->env) != 0 ||
 	    tool({ "xrandr", "--fb", "3840x1080", "--output", "DUMMY0", "--mode", "1920x1080", "--pos", "0x0",
-	           "--primary", "--output", "DUMMY1", "--mode", "1920x1080", "--pos", "1920x0" }, env) != 0 ||
+	           "--primary", "--output", "DUMMY1", "--mode", "1920x1080", "--pos", "1920x0" }, d->env) != 0 ||
 	    monitors(d->dpy).size() != 2) {
 		d->failure = "Xorg's two monitors could not be laid out";
 		return false;
