@@ -26,7 +26,6 @@ std::unique_ptr<desktop> start_desktop(const setup &s, int width, int height)
 		return d;
 	}
 	d->files = tmpl;
-	d->program = { DOTFALL };
 	// Windows come and go under the tests' feet; a request on one that has
 	// gone must not end the tests, as Xlib's default handler would.
 	XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
@@ -46,16 +45,11 @@ void desktop::end(int sig)
 			(*l)->stop(this);
 	if (dpy)   // or Xlib ends this process when the server goes
 		XCloseDisplay(std::exchange(dpy, nullptr));
-	// Each process group waited for whole, killed after START_SECONDS.
+	// Each process group waited for whole (a child reaped at each look),
+	// killed after START_SECONDS.
 	for (auto g = groups.rbegin(); g != groups.rend(); ++g) {
 		kill(-*g, sig);
-		const bool ended = wait_for(START_SECONDS, [&] {
-			pid_t p;
-			while ((p = waitpid(-*g, nullptr, WNOHANG)) > 0)
-				;
-			return p < 0;
-		});
-		if (!ended)
+		if (!wait_for(START_SECONDS, [&] { return waitpid(-*g, nullptr, WNOHANG) < 0; }))
 			kill(-*g, SIGKILL);
 		while (waitpid(-*g, nullptr, 0) > 0 || errno == EINTR)
 			;
@@ -96,9 +90,8 @@ bool desktop::press(Window over, KeySym sym, const std::vector<KeySym> &held)
 	// focus, or leaves the focus following the pointer. A window that a
 	// window manager manages (one not over everything on its own) gets the
 	// focus when the manager gets to it.
-	XWindowAttributes a = {}, outer = {};
-	XGetWindowAttributes(dpy, over, &a);
-	point_at(dpy, over, a.width / 2, a.height / 2);
+	XWindowAttributes outer = {};
+	point_at(dpy, over, geometry(dpy, over).width / 2, geometry(dpy, over).height / 2);
 	XGetWindowAttributes(dpy, top_level(dpy, over), &outer);
 	if (has(WINE) || !outer.override_redirect)
 		wait_for(START_SECONDS, [&] { return focused(dpy) == PointerRoot || focused(dpy) == top_level(dpy, over); });
@@ -191,10 +184,8 @@ bool window_manager(desktop *d, const std::vector<std::string> &argv, const std:
 
 const setup *find_setup(const std::string &name)
 {
-	for (const setup &s : setups())
-		if (name == s.name)
-			return &s;
-	return nullptr;
+	auto s = std::find_if(setups().begin(), setups().end(), [&](const setup &s) { return name == s.name; });
+	return s == setups().end() ? nullptr : &*s;
 }
 
 fs::path run_folder(desktop &d)
@@ -271,14 +262,13 @@ void On::expect_drawn(Window w, const figure &f, uint32_t fg, uint32_t bg)
 
 void On::expect_key_ends(run &r, Window over, KeySym sym, int status, const std::vector<KeySym> &held)
 {
-	XWindowAttributes a = {};
-	XGetWindowAttributes(d->dpy, over, &a);
+	const XRectangle g = geometry(d->dpy, over);
 	EXPECT_TRUE(d->press(over, sym, held)) << "the key could not be sent";
-	EXPECT_EQ(r.exit_status(), status) << why_running(r, a.width, a.height);
+	EXPECT_EQ(r.exit_status(), status) << why_running(r, g.width, g.height);
 	EXPECT_EQ(r.output, "");
 	// The server takes the window away as it sees the connection close: a
 	// run started next must not find this one's.
-	EXPECT_TRUE(wait_for(START_SECONDS, [&] { return !XGetWindowAttributes(d->dpy, over, &a); }))
+	EXPECT_TRUE(wait_for(START_SECONDS, [&] { return geometry(d->dpy, over).width == 0; }))   // no size: gone
 		<< "the window stayed";
 }
 

@@ -70,7 +70,7 @@ struct desktop {
 	fs::path files;
 	uid_t user = 0;               // who runs programs there (0: the tests' user)
 	std::vector<std::string> env;       // the variables a program run there gets
-	std::vector<std::string> program;   // how dotfall is started there
+	std::vector<std::string> program{ DOTFALL };   // how dotfall is started there
 	int frame = 0;                // pixels Wine's frame adds inside its windows
 	std::vector<pid_t> groups;    // the processes it started, ended last first
 	// The modules' own.

@@ -76,21 +76,18 @@ bool run::running()
 {
 	if (status != -1 || pid <= 0)
 		return false;
-	auto drain = [&] {
-		char buf[4096];
-		ssize_t n;
-		while (output_pipe >= 0 && (n = read(output_pipe, buf, sizeof buf)) > 0)
-			output.append(buf, n);
-	};
-	drain();
+	// Read after its end, the output is all there; read before, it keeps a
+	// full pipe from holding the program up.
 	struct rusage usage;
-	if (wait4(pid, &status, WNOHANG, &usage) == pid) {
+	const bool ended = wait4(pid, &status, WNOHANG, &usage) == pid;
+	char buf[4096];
+	for (ssize_t n; output_pipe >= 0 && (n = read(output_pipe, buf, sizeof buf)) > 0;)
+		output.append(buf, n);
+	if (ended)
 		peak_kb = usage.ru_maxrss;
-		drain();
-		return false;
-	}
-	status = -1;
-	return true;
+	else
+		status = -1;
+	return !ended;
 }
 
 int run::exit_status(double seconds)
@@ -129,7 +126,7 @@ Window top_level(Display *dpy, Window w)
 	return w;
 }
 
-bool has_class(Display *dpy, Window w, const char *name)
+static bool has_class(Display *dpy, Window w, const char *name)
 {
 	XClassHint hint;
 	if (!XGetClassHint(dpy, w, &hint))
@@ -211,10 +208,7 @@ Window other_window(Display *dpy, XRectangle at, bool managed)
 void send_message(Display *dpy, Window to, Window about, const char *type, long data, long mask)
 {
 	XEvent e = {};
-	e.xclient.type = ClientMessage;
-	e.xclient.window = about;
-	e.xclient.message_type = XInternAtom(dpy, type, False);
-	e.xclient.format = 32;
+	e.xclient = { ClientMessage, 0, False, dpy, about, XInternAtom(dpy, type, False), 32, {} };
 	e.xclient.data.l[0] = data;
 	XSendEvent(dpy, to, False, mask, &e);
 	XSync(dpy, False);
@@ -303,12 +297,6 @@ figure chaos_figure(int width, int height, const int (&pts)[3][2])
 			f.reachable[y * width + x] = seen[i], f.recurrent[y * width + x] = now[i];
 	}
 	return f;
-}
-
-std::string slurp(const fs::path &file)
-{
-	std::ifstream in(file, std::ios::binary);
-	return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::string screen_settings(int fullscreen, int width, int height)

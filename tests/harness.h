@@ -95,8 +95,6 @@ inline bool fits(int outer_w, int outer_h, int width, int height, int frame)
 Window find_window(Display *dpy, Window under, int width, int height, const char *cls = nullptr, int frame = 0);
 // Any viewable top-level window, or 0.
 Window any_window(Display *dpy);
-// Whether the window's class is `name`.
-bool has_class(Display *dpy, Window w, const char *name);
 // A window's place and size on the root window.
 XRectangle geometry(Display *dpy, Window w);
 inline bool same(const XRectangle &a, const XRectangle &b)
@@ -138,7 +136,11 @@ const uint32_t WHITE = 0xffffff, BLACK = 0;
 
 // Output without its line ends, as the message shows on a terminal.
 inline std::string trimmed(const std::string &s) { return s.substr(0, s.find_last_not_of("\r\n") + 1); }
-std::string slurp(const fs::path &file);
+inline std::string slurp(const fs::path &file)
+{
+	std::ifstream in(file, std::ios::binary);
+	return std::string(std::istreambuf_iterator<char>(in), {});
+}
 // Writes dotfall.ini into the folder, byte for byte.
 inline void settings_file(const fs::path &dir, const std::string &text)
 {
