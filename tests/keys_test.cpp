@@ -96,10 +96,9 @@ struct DeadKey : Pointer {};
 TEST_P(DeadKey, DeadKeyAloneDoesNotEndTheRun)
 {
 	ASSERT_NO_FATAL_FAILURE(open(320, 240, screen_settings(0, 320, 240)));
-	int lo, hi, per;
+	int lo, hi, per, spare = 0;
 	XDisplayKeycodes(d->dpy, &lo, &hi);
 	KeySym *map = XGetKeyboardMapping(d->dpy, lo, hi - lo + 1, &per);
-	int spare = 0;
 	for (int c = hi; c >= lo && !spare; c--)
 		if (std::all_of(map + (c - lo) * per, map + (c - lo + 1) * per, [](KeySym k) { return k == NoSymbol; }))
 			spare = c;

@@ -132,29 +132,16 @@ ON_DESKTOPS(WineDpi, WINE, MANAGED | VIRTUAL_DESKTOP);
 // and while the user has switched to another window; switched back, the
 // picture is the figure alone, and the first key ends the run.
 struct WineVirtualDesktop : On {
-	// The desktop's window: the biggest of Wine's desktop windows (the
-	// others are 1x1).
-	Window desktop_window()
-	{
-		Window found = 0;
-		int best = 0;
-		for (Window kid : children(d->dpy, DefaultRootWindow(d->dpy))) {
-			XWindowAttributes a;
-			if (XGetWindowAttributes(d->dpy, kid, &a) && a.map_state == IsViewable && a.width * a.height > best &&
-			    has_class(d->dpy, kid, "explorer.exe"))
-				best = a.width * a.height, found = kid;
-		}
-		return found;
-	}
+	// The desktop's window: of Wine's desktop windows (explorer.exe's), the
+	// one viewable in front; the others are 1x1.
+	Window desktop_window() { return d->window_of("explorer.exe"); }
 	std::string desktop_size()
 	{
 		const XRectangle g = geometry(d->dpy, desktop_window());
 		return std::to_string(g.width) + "x" + std::to_string(g.height);
 	}
-	bool desktop_is(const std::string &size)
-	{
-		return wait_for(START_SECONDS, [&] { return desktop_window() && desktop_size() == size; });
-	}
+	// Waits for that size ("0x0" without the desktop).
+	bool desktop_is(const std::string &size) { return wait_for(START_SECONDS, [&] { return desktop_size() == size; }); }
 	// The width of the display's window: minimised, the virtual desktop
 	// shows it as a title bar at its bottom left.
 	int display_width() { return geometry(d->dpy, d->window_of("dotfall.exe")).width; }
