@@ -151,10 +151,8 @@ bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::
 	const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 	const std::string number = display_number(d, argv, 2, { "/", env, false, 0, out });
 	close(out);
-	if (number.empty()) {
-		d->failure = argv[0] + " did not start: " + slurp(log);
-		return false;
-	}
+	if (number.empty())
+		return failed(d, argv[0] + " did not start: " + slurp(log));
 	d->display += ":" + number;
 	d->env.push_back("DISPLAY=" + d->display);
 	d->dpy = XOpenDisplay(d->display.c_str());

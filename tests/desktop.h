@@ -93,6 +93,12 @@ struct desktop {
 	void end(int sig = SIGKILL);
 };
 std::unique_ptr<desktop> start_desktop(const setup &s, int width = 1024, int height = 768);
+// For a layer that cannot start: false, and why in d->failure.
+inline bool failed(desktop *d, const std::string &why)
+{
+	d->failure = why;
+	return false;
+}
 
 // For the modules: an X server started on a free display number, and the
 // tests' connection to it; a window manager started, with `more` variables,

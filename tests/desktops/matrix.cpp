@@ -3,12 +3,6 @@
 // of its layers starts (LAYERS), Wine's when the build has dotfall.exe, arm64's its arm64 build.
 #include "desktop.h"
 
-static bool found(const setup &s)
-{
-	return std::all_of(s.layers.begin(), s.layers.end(),
-	                   [](const layer *l) { return strstr(LAYERS, (" " + std::string(l->name) + " ").c_str()); });
-}
-
 const std::vector<setup> &setups()
 {
 	static const std::vector<setup> all = [] {
@@ -36,7 +30,10 @@ const std::vector<setup> &setups()
 			{ "Xvnc", { &XVNC } },
 		};
 		std::vector<setup> s;
-		std::copy_if(lines.begin(), lines.end(), std::back_inserter(s), found);
+		std::copy_if(lines.begin(), lines.end(), std::back_inserter(s), [](const setup &line) {
+			return std::all_of(line.layers.begin(), line.layers.end(),
+			                   [](const layer *l) { return strstr(LAYERS, (" " + std::string(l->name) + " ").c_str()); });
+		});
 		return s;
 	}();
 	return all;

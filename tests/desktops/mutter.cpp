@@ -1,7 +1,6 @@
-// GNOME's mutter, headless, in a D-Bus session of its own, a 1280x800
-// virtual monitor: keys through its RemoteDesktop D-Bus API, as a remote
-// desktop's user types them. Its screen capture needs PipeWire: pictures come
-// from XWayland.
+// GNOME's mutter, headless, in a D-Bus session of its own, a 1280x800 virtual
+// monitor: keys typed through its RemoteDesktop API, as a remote user's; its
+// screen capture needs PipeWire: pictures come from XWayland.
 #include <systemd/sd-bus.h>
 
 #include "desktop.h"
@@ -14,10 +13,9 @@ static bool key(desktop *d, KeySym sym, bool down)
 	                          nullptr, "ub", (uint32_t)sym, (int)down) >= 0;
 }
 
-// The RemoteDesktop session, on a connection of the compositor's user (the
-// session bus takes no one else, a peer known by its socket's credentials),
-// lasts as long as that connection. A new virtual keyboard loses its first
-// event: Shift goes first.
+// The RemoteDesktop session lasts as long as its connection, the compositor's
+// user's (the session bus takes no one else, known by socket credentials).
+// A new virtual keyboard loses its first event: Shift goes first.
 static bool keyboard(desktop *d)
 {
 	sd_bus_message *reply = nullptr;

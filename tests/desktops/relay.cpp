@@ -1,8 +1,7 @@
-// A slow link between the programs and the X server below, as ssh -X across
-// a country is: tests/relay.cpp, holding every chunk each way for the
-// setup's delay. Programs started here get DISPLAY=localhost:N of the relay,
-// and reach the server over TCP; the tests' own connection, and d->display,
-// stay the server's own.
+// A slow link to the X server below, as ssh -X across a country:
+// tests/relay.cpp holds every chunk each way for the setup's delay. Programs
+// get the relay's DISPLAY=localhost:N, over TCP; the tests' own connection
+// and d->display stay the server's.
 #include "desktop.h"
 
 static bool start(desktop *d)

@@ -1,8 +1,5 @@
 // sway, headless (software rendering), a 1280x800 output: keys typed by
-// wtype's virtual keyboard, the picture taken by grim, as the compositor
-// shows it.
-#include <sstream>
-
+// wtype's virtual keyboard, pictures taken by grim as the compositor shows.
 #include "desktop.h"
 
 static bool start(desktop *d)

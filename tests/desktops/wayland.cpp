@@ -8,10 +8,8 @@ bool compositor(desktop *d, const std::vector<std::string> &argv, const std::vec
 	d->user = geteuid() == 0 ? 65534 : 0;
 	const fs::path log = d->files / "log";
 	const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-	if (d->user && (chown(d->files.c_str(), d->user, d->user) != 0 || fchown(fd, d->user, d->user) != 0)) {
-		d->failure = "cannot give the runtime folder to user " + std::to_string(d->user);
-		return false;
-	}
+	if (d->user && (chown(d->files.c_str(), d->user, d->user) != 0 || fchown(fd, d->user, d->user) != 0))
+		return failed(d, "cannot give the runtime folder to user " + std::to_string(d->user));
 	std::vector<std::string> all{ "PATH=/usr/bin:/bin", "HOME=" + d->files.string(),
 	                              "XDG_RUNTIME_DIR=" + d->files.string() };
 	all.insert(all.end(), env.begin(), env.end());
@@ -19,20 +17,16 @@ bool compositor(desktop *d, const std::vector<std::string> &argv, const std::vec
 	close(fd);
 	d->groups.push_back(pid);
 	if (!wait_for(START_SECONDS, [&] { return up(slurp(log)) || waitpid(pid, nullptr, WNOHANG) == pid; }) ||
-	    d->display.empty()) {
-		d->failure = std::string(argv[0]) + " did not come up: " + slurp(log);
-		return false;
-	}
+	    d->display.empty())
+		return failed(d, argv[0] + " did not come up: " + slurp(log));
 	// XWayland takes clients of the compositor's user (and, on mutter, the
 	// holders of its cookie): connect as that user.
 	if (!d->xauthority.empty())
 		setenv("XAUTHORITY", d->xauthority.c_str(), 1);
 	wait_for(START_SECONDS, [&] { return as_user(d, [&] { return (d->dpy = XOpenDisplay(d->display.c_str())); }); });
 	unsetenv("XAUTHORITY");
-	if (!d->dpy) {
-		d->failure = "no connection to the XWayland " + d->display + ": " + slurp(log);
-		return false;
-	}
+	if (!d->dpy)
+		return failed(d, "no connection to the XWayland " + d->display + ": " + slurp(log));
 	d->env = { "XDG_RUNTIME_DIR=" + d->files.string(), "WAYLAND_DISPLAY=" + d->wayland, "DISPLAY=" + d->display,
 	           "HOME=" + d->files.string(), d->xauthority.empty() ? "XAUTHORITY" : "XAUTHORITY=" + d->xauthority };
 	const fs::path copy = d->files / "dotfall";

@@ -1,6 +1,5 @@
-// Xephyr, an X server nested in a window on the server below, its screen of
-// the size the test asks for: the programs and the tests' connection are on
-// Xephyr, whose every request the server below draws again.
+// Xephyr, an X server in a window on the server below, of the size asked for:
+// programs and tests use it, and the server below draws its every request.
 #include "desktop.h"
 
 static bool start(desktop *d)

@@ -1,8 +1,5 @@
-// Xvfb: the bare X server of most tests, its one screen of the size the
-// test asks for, no window manager. Clients need its cookie, as on a
-// desktop: the tests' own connection and the programs run on it.
-#include <cstdlib>
-
+// Xvfb, the bare X server of most tests: one screen of the size asked for,
+// and clients need its cookie, as on a desktop (the tests' connection too).
 #include "desktop.h"
 
 static bool start(desktop *d)
@@ -24,10 +21,9 @@ static bool start(desktop *d)
 	return up;
 }
 
-// An untrusted cookie for the programs run there, as ssh -X gives where
-// ForwardX11Trusted is no (upstream OpenSSH's default): the server's
-// SECURITY extension refuses such a client keyboard control, grabs and
-// events to other clients.
+// The programs' cookie untrusted, as ssh -X gives with ForwardX11Trusted no
+// (OpenSSH's default): the SECURITY extension refuses such a client keyboard
+// control, grabs and events to other clients.
 static bool untrusted(desktop *d)
 {
 	const std::string cookie = (d->files / "untrusted").string();

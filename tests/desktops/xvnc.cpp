@@ -1,6 +1,5 @@
-// TigerVNC's Xvnc: an X server of its own, as Xvfb is, that keeps its
-// picture for VNC viewers (on localhost, none connected here), its one
-// screen of the size the test asks for.
+// TigerVNC's Xvnc: an X server like Xvfb, of the size asked for, keeping its
+// picture for VNC viewers (on localhost; none connected here).
 #include "desktop.h"
 
 static bool start(desktop *d)
