@@ -161,20 +161,15 @@ bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::
 	return d->dpy != nullptr;
 }
 
-// A window manager names itself on the root window before it has read its
-// settings and takes its first request, and a program that maps its window
-// in between can stay unmapped for good: ready is when it has framed one.
+// A window manager names itself on the root window before it can take a
+// request: ready is when it has framed a window.
 bool window_manager(desktop *d, const std::vector<std::string> &argv, const std::vector<std::string> &more)
 {
 	std::vector<std::string> env = d->env;
 	env.insert(env.end(), more.begin(), more.end());
 	d->groups.push_back(spawn(argv, { "/", env, false, 0, -1, -1, true }));
-	Window probe = XCreateSimpleWindow(d->dpy, DefaultRootWindow(d->dpy), 0, 0, 1, 1, 0, 0, 0);
-	const bool ready = wait_for(START_SECONDS, [&] {
-		XMapWindow(d->dpy, probe);
-		XSync(d->dpy, False);
-		return top_level(d->dpy, probe) != probe;
-	});
+	const Window probe = other_window(d->dpy, { 0, 0, 1, 1 }, true);
+	const bool ready = top_level(d->dpy, probe) != probe;
 	XDestroyWindow(d->dpy, probe);
 	XSync(d->dpy, False);
 	return ready;

@@ -197,11 +197,14 @@ Window other_window(Display *dpy, XRectangle at, bool managed)
 	hints.flags = USPosition | USSize;
 	hints.x = at.x, hints.y = at.y, hints.width = at.width, hints.height = at.height;
 	XSetWMNormalHints(dpy, w, &hints);
-	XMapRaised(dpy, w);
-	XSync(dpy, False);
-	// A window manager reparents the window, places its frame, then maps it.
-	if (managed)
-		wait_for(START_SECONDS, [&] { return top_level(dpy, w) != w && shown(dpy, w); });
+	// A window manager reparents the window, places its frame, then maps it;
+	// a map request it took before it was ready can go unanswered for good:
+	// ask again.
+	wait_for(managed ? START_SECONDS : 0, [&] {
+		XMapRaised(dpy, w);
+		XSync(dpy, False);
+		return !managed || (top_level(dpy, w) != w && shown(dpy, w));
+	});
 	return w;
 }
 
