@@ -213,6 +213,7 @@ void On::open(int width, int height, const std::optional<std::string> &settings)
 {
 	if (settings)
 		settings_file(dir, *settings);
+	before = snapshot(dir);
 	r.emplace(d->program, spawn_how{ dir, d->env, false, d->user });
 	wait_for(START_SECONDS, [&] { return (w = find_display(d.get(), width, height)) != 0 || !r->running(); });
 	ASSERT_NE(w, 0u) << "no " << width << "x" << height << " display; " << (r->running() ? "running" : "ended")

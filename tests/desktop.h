@@ -134,6 +134,7 @@ struct On : ::testing::TestWithParam<const setup *> {
 	std::string mode;   // the video mode as the desktop came up
 	std::optional<run> r;   // dotfall, as open() started it
 	Window w = 0;           // and its display
+	folder_state before;    // the folder it was started in, as it was
 
 	void SetUp() override;
 	run start(std::vector<std::string> more = {}) { return d->start(dir, more); }

@@ -100,7 +100,6 @@ ON_DESKTOPS(Bare, 0, MANAGED | COMPOSITOR | WINE | TWO_MONITORS);
 struct Unreadable : On {
 	void expect_default_run()
 	{
-		const folder_state before = snapshot(dir);
 		ASSERT_NO_FATAL_FAILURE(open(640, 480));
 		expect_key_ends(*r, w, XK_q);
 		EXPECT_TRUE(snapshot(dir) == before) << "the run changed its folder";

@@ -39,8 +39,6 @@ TEST_P(AnyDesktop, WithoutSettingsTheFigureFillsAMonitorWhiteOnBlack)
 		                     d->has(MANAGED));
 		placed = geometry(dpy, other);
 	}
-	const folder_state before = snapshot(dir);
-
 	ASSERT_NO_FATAL_FAILURE(open(640, 480));
 	const Window top = top_level(dpy, w);
 	XRectangle on = {};
@@ -104,9 +102,7 @@ ON_DESKTOPS(SizedScreen, SIZED, WINE);
 struct Windows : On {
 	void expect_figure(const std::string &settings, const figure &f, uint32_t fg = WHITE, uint32_t bg = BLACK)
 	{
-		settings_file(dir, settings);
-		const folder_state before = snapshot(dir);
-		ASSERT_NO_FATAL_FAILURE(open(f.width, f.height));
+		ASSERT_NO_FATAL_FAILURE(open(f.width, f.height, settings));
 		const XRectangle outer = geometry(d->dpy, top_level(d->dpy, w));
 		EXPECT_TRUE(fits(outer.width, outer.height, f.width, f.height, std::max(d->frame, d->has(MANAGED) ? 64 : 0)))
 			<< "not a window of its own: " << outer.width << "x" << outer.height;
