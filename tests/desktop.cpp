@@ -8,8 +8,7 @@ unsigned setup::has() const
 	unsigned all = 0;
 	for (const layer *l : layers)
 		all |= l->has;
-	// The library switches the mode only on a local server without a
-	// window manager.
+	// The library switches modes only on a local, unmanaged server.
 	if (remote || (all & (MANAGED | REMOTE)))
 		all &= ~MODE_SWITCH;
 	return all | (monitors > 1 ? (unsigned)TWO_MONITORS : 0u);
@@ -85,11 +84,10 @@ bool desktop::press(Window over, KeySym sym, const std::vector<KeySym> &held)
 {
 	if (auto op = top(s, &layer::press))
 		return op(this, over, sym, held);
-	// XTest, the pointer over the window, inside any frame. A key goes
-	// nowhere before Wine has activated its window; Wine then gives it the
-	// focus, or leaves the focus following the pointer. A window that a
-	// window manager manages (one not over everything on its own) gets the
-	// focus when the manager gets to it.
+	// XTest, the pointer over the window, inside any frame. A key goes nowhere
+	// before Wine has activated its window, then focused it or left the focus
+	// following the pointer; a managed window (not override-redirect) has the
+	// focus once the window manager gets to it.
 	XWindowAttributes outer = {};
 	point_at(dpy, over, geometry(dpy, over).width / 2, geometry(dpy, over).height / 2);
 	XGetWindowAttributes(dpy, top_level(dpy, over), &outer);

@@ -1,7 +1,6 @@
-// The desktops the end-to-end tests run dotfall on: a stack of layers (an X
-// server or a Wayland compositor, perhaps a window manager, perhaps Wine),
-// one module each under desktops/, each stack one line of desktops/matrix.cpp.
-// A test names what it needs of a desktop and runs on every one that has it.
+// The desktops dotfall is tested on: stacks of layers (an X server or Wayland
+// compositor, perhaps a window manager or Wine), a module each in desktops/, a
+// line each in desktops/matrix.cpp; a test runs on each that has what it needs.
 #ifndef DOTFALL_TESTS_DESKTOP_H
 #define DOTFALL_TESTS_DESKTOP_H
 
@@ -100,9 +99,8 @@ inline bool failed(desktop *d, const std::string &why)
 	return false;
 }
 
-// For the modules: an X server started on a free display number, and the
-// tests' connection to it; a window manager started, with `more` variables,
-// and waited for.
+// For the modules: an X server on a free display number, with the tests'
+// connection to it; a window manager, with `more` variables, waited for.
 bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::string> &env = {});
 bool window_manager(desktop *d, const std::vector<std::string> &argv, const std::vector<std::string> &more = {});
 // Starts a server (or the relay) in a process group of the desktop's, a
@@ -114,8 +112,7 @@ std::string display_number(desktop *d, std::vector<std::string> argv, size_t at,
 // connection to its XWayland as that user, and dotfall copied where it can go.
 bool compositor(desktop *d, const std::vector<std::string> &argv, const std::vector<std::string> &env,
                 std::function<bool(const std::string &log)> up);
-// Whether `f` succeeds run as the desktop's user (the effective user alone:
-// root comes back after it).
+// Whether `f` succeeds as the desktop's user (effective only; root comes back).
 bool as_user(desktop *d, std::function<bool()> f);
 
 // `wine reg` with these arguments in the desktop's prefix, the change saved.
@@ -128,8 +125,7 @@ fs::path run_folder(desktop &d);
 struct On : ::testing::TestWithParam<const setup *> {
 	std::unique_ptr<desktop> d;
 	fs::path dir;
-	// The screen, where a desktop takes any size (Wine's full screen on Xvfb
-	// is the screen's size).
+	// The screen, where any size goes (Wine's full screen on Xvfb is its size).
 	int screen_w = 1024, screen_h = 768;
 	std::string mode;   // the video mode as the desktop came up
 	std::optional<run> r;   // dotfall, as open() started it

@@ -11,9 +11,8 @@ std::string how_ended(const run &r)
 }
 
 // The X server, or the compositor with its XWayland, killed while dotfall
-// draws: Xlib ends the process, and the library's shut-down used to
-// deadlock now and then, so this is tried a number of times, in a window
-// and full screen, the server killed and ended.
+// draws: Xlib ends the process. The library's shut-down used to deadlock now
+// and then: twelve tries, window and full screen, server killed or ended.
 struct Going : On {};
 
 TEST_P(Going, DisplayGoingAwayWhileDrawingEndsTheRun)
@@ -94,9 +93,8 @@ TEST_P(Bare, WindowDestroyedByAnotherClient)
 }
 ON_DESKTOPS(Bare, 0, MANAGED | COMPOSITOR | WINE | TWO_MONITORS);
 
-// A settings file that cannot be read as one is no settings file: the run
-// comes up with the defaults, a full-screen 640x480 display, ends on a key,
-// and leaves the folder as it was.
+// A settings file that cannot be read as one is none: the run comes up with
+// the defaults (640x480, full screen), ends on a key, leaves the folder as is.
 struct Unreadable : On {
 	void expect_default_run()
 	{

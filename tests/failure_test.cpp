@@ -20,9 +20,8 @@ TEST(NoDisplay, WithoutAUsableDisplayItFailsCleanly)
 	}
 }
 
-// Sizes no display can take, and with no dialog to show (no xmessage on
-// the PATH) the message on standard output; with nobody left to read it,
-// the status is 1 all the same.
+// Sizes no display can take: with no xmessage on the PATH, the message on
+// standard output; with nobody left to read it, status 1 all the same.
 struct Refused : On {};
 
 TEST_P(Refused, SizesNoDisplayCanTakeFailCleanly)
@@ -43,9 +42,8 @@ TEST_P(Refused, SizesNoDisplayCanTakeFailCleanly)
 }
 ON_DESKTOPS(Refused, SIZED, MANAGED | WINE);
 
-// The message in a dialog of its own (xmessage on X11, a message box on
-// Windows) that waits to be dismissed, no display shown; Return dismisses
-// it, and the run ends with 1.
+// The message in a dialog (xmessage on X11, a message box on Windows), no
+// display shown, until Return dismisses it and the run ends with 1.
 struct Dialog : On {};
 
 TEST_P(Dialog, FailureMessageIsShownInADialog)

@@ -1,15 +1,13 @@
-// The picture: the figure exactly where it belongs, in the colours asked
-// for, full screen and in a window, on every desktop that has what the test
-// needs, read back as the user sees it; and a key that ends the run.
+// The picture, read back as the user sees it: the figure exactly in place, in
+// the colours asked for, full screen and in a window; and a key ends the run.
 #include "desktop.h"
 
 namespace {
 
 // Without a settings file: a 640x480 full screen, white on black, filling a
-// monitor (the primary one without a window manager) with the display in
-// its middle, or at its top left where the mode was switched to the
-// display's size. A key ends it with 0, leaving the folder, another
-// program's window, the pointer, the mode and the monitors as they were.
+// monitor (the primary without a window manager), the display in its middle,
+// or at its top left where the mode was switched. A key ends it with 0, the
+// folder, another window, the pointer, the mode and the monitors as they were.
 struct AnyDesktop : On {
 	AnyDesktop() { screen_w = 640, screen_h = 480; }
 };
@@ -28,9 +26,8 @@ TEST_P(AnyDesktop, WithoutSettingsTheFigureFillsAMonitorWhiteOnBlack)
 	const std::vector<XRectangle> screens = monitors(dpy, &primary);
 	ASSERT_EQ(screens.size(), d->has(TWO_MONITORS) ? 2u : 1u);
 	const XRectangle last = screens.back();
-	// The pointer on the last monitor, where new windows go, and another
-	// program's window where its user put it. The library's own full screen
-	// holds the pointer, and puts it back.
+	// The pointer mid last monitor (where new windows go), another window put
+	// there; the library's own full screen holds the pointer and puts it back.
 	Window other = 0;
 	XRectangle placed = {};
 	if (!d->has(COMPOSITOR)) {
@@ -96,9 +93,8 @@ TEST_P(SizedScreen, FullScreenAtTheScreenSize)
 }
 ON_DESKTOPS(SizedScreen, SIZED, WINE);
 
-// Windows of any size and settings, each a window of its own, drawn exactly,
-// and a key ends the run. Widths are multiples of 4, as the library's
-// DirectX window driver needs.
+// Windows of any size and settings, each its own window, drawn exactly; a key
+// ends the run. Widths are multiples of 4, as the DirectX window driver needs.
 struct Windows : On {
 	void expect_figure(const std::string &settings, const figure &f, uint32_t fg = WHITE, uint32_t bg = BLACK)
 	{

@@ -137,9 +137,8 @@ static bool has_class(Display *dpy, Window w, const char *name)
 	return same;
 }
 
-// Whether a window shows anything. Wine maps an input-only window over the
-// area it confines the pointer to (a full screen's, the whole screen), which
-// has a display's size but no picture.
+// Whether a window shows anything: Wine maps an input-only window of a
+// display's size over the area it confines the pointer to.
 static bool shown(Display *dpy, Window w, XWindowAttributes *a = nullptr)
 {
 	XWindowAttributes own;

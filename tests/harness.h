@@ -122,9 +122,8 @@ std::vector<uint32_t> grab(Display *dpy, Window w, XRectangle area);
 XRectangle inside_frame(Display *dpy, Window w, int width, int height);
 void point_at(Display *dpy, Window w, int x, int y);   // XTest
 
-// Where the chaos game can go from the display's centre with these points,
-// by a search over positions rather than by playing it: every position
-// reachable, and those it keeps coming back to.
+// Where the chaos game goes from the display's centre with these points, by a
+// search rather than by play: every position reachable, and those it returns to.
 struct figure {
 	int width, height;
 	std::vector<bool> reachable, recurrent;   // over the display, row by row

@@ -1,16 +1,14 @@
-// Keys and the pointer: every key ends the run, sent the way a user's keys
-// travel on that desktop; the pointer, the close button, a modifier or a
-// dead key alone do not.
+// Keys and the pointer: every key, sent as a user's keys travel there, ends
+// the run; the pointer, the close button, a modifier or dead key alone do not.
 #include "desktop.h"
 
 namespace {
 
 const KeySym KEYS[] = { XK_Tab, XK_F1, XK_Left, XK_5, XK_space, XK_Escape, XK_a, XK_Return, XK_KP_Add, XK_Down };
 
-// Ten starts, each ended by another key, the process gone after it: in the
-// example's 800x600 window, its file saved as Notepad's "Unicode" saves it
-// (UTF-16 little-endian with a byte-order mark, CRLF), and full screen.
-// Ctrl+Alt+End, the library's own way out, is a key like any other.
+// Ten starts, each ended by another key, the process gone after it: full
+// screen, and in the example's 800x600 window, its file saved as Notepad's
+// "Unicode" (UTF-16LE, BOM, CRLF). Ctrl+Alt+End, the library's way out, too.
 struct Keys : On {
 	void every_key(int width, int height)
 	{
@@ -52,9 +50,8 @@ TEST_P(KeysFullScreen, EveryKeyEndsTheRunFullScreen)
 }
 ON_DESKTOPS(KeysFullScreen, MANAGED, MODES);
 
-// Without a window manager: the pointer moved and its buttons clicked over
-// the display, and what a window manager sends when its close button is
-// clicked, do not end the run; nor does a modifier alone. A key does.
+// Without a window manager: the pointer moved and clicked over the display, a
+// close button's message and a modifier alone do not end the run; a key does.
 struct Pointer : On {
 	void expect_running(const char *what)
 	{

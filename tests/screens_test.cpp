@@ -1,7 +1,6 @@
-// What a desktop shows of dotfall beside its picture: the class and icons of
-// its window, full screen kept in the middle of a monitor that changes size,
-// and on Windows the window's size at any DPI and the display mode put back
-// on every way out.
+// What a desktop shows of dotfall beside its picture: its window's class and
+// icons, full screen centred on a monitor that changes size, and on Windows
+// the window's size at any DPI and the mode put back on every way out.
 #include "desktop.h"
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
@@ -10,9 +9,8 @@ namespace {
 
 struct Identity : On {};
 
-// Task bars and window switchers know a program by its managed window: its
-// class, and its icons at each size, the pictures the menu shows too, and
-// WM_HINTS' one for window managers that know no other.
+// Task bars and switchers know a program by its window's class and icons at
+// each size (the menu's pictures), and WM_HINTS' one where they know no other.
 TEST_P(Identity, ItsWindowCarriesDotfallsClassAndIcon)
 {
 	ASSERT_NO_FATAL_FAILURE(open(320, 240, screen_settings(0, 320, 240)));
@@ -71,10 +69,9 @@ TEST_P(Identity, ItsWindowCarriesDotfallsClassAndIcon)
 }
 ON_DESKTOPS(Identity, SIZED, MANAGED | WINE);
 
-// When the monitor changes size under a full-screen run, the window manager
-// resizes the window, and the display is in its middle again to the pixel:
-// at 1281x721 the window's gravity alone would put it a pixel off (KWin
-// gives windows such sizes).
+// The monitor resized under a full-screen run, the window manager resizes the
+// window and the display is in its middle again to the pixel: at 1281x721
+// (KWin gives such sizes) gravity alone would put it a pixel off.
 struct Resized : On {};
 
 TEST_P(Resized, FullScreenStaysCentredWhenTheMonitorChangesSize)
@@ -99,9 +96,8 @@ TEST_P(Resized, FullScreenStaysCentredWhenTheMonitorChangesSize)
 }
 ON_DESKTOPS(Resized, MODES | MANAGED, TWO_MONITORS);
 
-// Windows sizes a window by its frame, whatever the DPI: at 100, 150 and
-// 200 %, a 640x480 and an 800x600 window open and show the figure at
-// exactly that size.
+// At 100, 150 and 200 % DPI, a 640x480 and an 800x600 window open and show
+// the figure at exactly that size: Windows sizes a window by its frame.
 struct WineDpi : On {};
 
 TEST_P(WineDpi, WindowOpensExactAtEveryDpi)
@@ -126,11 +122,10 @@ TEST_P(WineDpi, WindowOpensExactAtEveryDpi)
 }
 ON_DESKTOPS(WineDpi, WINE, MANAGED | VIRTUAL_DESKTOP);
 
-// Wine's virtual desktop: full screen switches it to 640x480, as a mode
-// switch does on Windows; its size comes back after a key, after a
-// shut-down that hung and was ended by the watchdog, after Ctrl+Alt+End,
-// and while the user has switched to another window; switched back, the
-// picture is the figure alone, and the first key ends the run.
+// Full screen switches Wine's virtual desktop to 640x480, as a mode switch
+// on Windows; its size comes back after a key, a hung shut-down the watchdog
+// ended, Ctrl+Alt+End, and while the user is switched to another window;
+// switched back, the picture is the figure alone and the first key ends it.
 struct WineVirtualDesktop : On {
 	// The desktop's window: of Wine's desktop windows (explorer.exe's), the
 	// one viewable in front; the others are 1x1.
@@ -157,18 +152,17 @@ struct WineVirtualDesktop : On {
 		for (way w : ways) {
 			SCOPED_TRACE(w == HANG ? "the shut-down hung" : w == THREE_KEYS ? "Ctrl+Alt+End"
 			             : w == SWITCHED ? "switched away and back" : "a key");
-			// Notepad keeps the desktop up once dotfall has gone, and is the
-			// window switched to. Its window comes up first, or it may come up
-			// after dotfall's and take the front, and the key with it.
+			// Notepad, switched to, keeps the desktop up once dotfall has gone; it
+			// comes up first, or it may come after dotfall's and take the front
+			// and the key.
 			run holder = d->start(dir, {}, { "wine", "notepad.exe" });
 			ASSERT_TRUE(desktop_is("1024x768")) << "the virtual desktop: " << desktop_size();
 			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return d->window_of("notepad.exe"); })) << "no Notepad";
 			run r = d->start(dir, {}, { "wine", w == HANG ? (beside / "dotfall-hang.exe").string() : DOTFALL_EXE });
 			ASSERT_TRUE(desktop_is("640x480")) << "no mode switch: " << desktop_size();
-			// Switched away and back twice, each switch seen through as a user
-			// sees it before the next: the display minimised, then back at its
-			// size. After the first, nothing drawn away shows: the figure is
-			// waited for whole and clean (a grab at the switch itself may catch
+			// Away and back twice, each switch seen through before the next: the display
+			// minimised, then back at its size. After the first, nothing drawn away shows:
+			// the figure is waited for whole and clean (a grab at the switch may catch
 			// either program's picture). The key comes at once after the second.
 			for (int times = 0; w == SWITCHED && times < 2; times++) {
 				ASSERT_TRUE(switch_to("Untitled - Notepad"));
