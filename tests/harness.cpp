@@ -4,7 +4,6 @@
 #include <grp.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
 #include <X11/extensions/xf86vmode.h>
 
@@ -164,21 +163,14 @@ Window find_window(Display *dpy, Window under, int width, int height, const char
 	return 0;
 }
 
-Window any_window(Display *dpy)
-{
-	const std::vector<Window> kids = children(dpy, DefaultRootWindow(dpy));
-	auto k = std::find_if(kids.begin(), kids.end(), [&](Window w) { return shown(dpy, w); });
-	return k == kids.end() ? 0 : *k;
-}
-
 XRectangle geometry(Display *dpy, Window w)
 {
-	XWindowAttributes a = {};
+	Window root, child;
 	int x = 0, y = 0;
-	Window child;
-	XGetWindowAttributes(dpy, w, &a);
+	unsigned width = 0, height = 0, border, depth;
+	XGetGeometry(dpy, w, &root, &x, &y, &width, &height, &border, &depth);
 	XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), 0, 0, &x, &y, &child);
-	return { (short)x, (short)y, (unsigned short)a.width, (unsigned short)a.height };
+	return { (short)x, (short)y, (unsigned short)width, (unsigned short)height };
 }
 
 Window focused(Display *dpy)
@@ -196,9 +188,8 @@ Window other_window(Display *dpy, XRectangle at, bool managed)
 	hints.flags = USPosition | USSize;
 	hints.x = at.x, hints.y = at.y, hints.width = at.width, hints.height = at.height;
 	XSetWMNormalHints(dpy, w, &hints);
-	// A window manager reparents the window, places its frame, then maps it;
-	// a map request it took before it was ready can go unanswered for good:
-	// ask again.
+	// A window manager reparents the window, frames and maps it; a map request
+	// taken before it was ready can go unanswered for good: ask again.
 	wait_for(managed ? START_SECONDS : 0, [&] {
 		XMapRaised(dpy, w);
 		XSync(dpy, False);
@@ -264,10 +255,8 @@ XRectangle inside_frame(Display *dpy, Window w, int width, int height)
 
 void point_at(Display *dpy, Window w, int x, int y)
 {
-	int rx, ry;
-	Window child;
-	XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), x, y, &rx, &ry, &child);
-	XTestFakeMotionEvent(dpy, DefaultScreen(dpy), rx, ry, 0);
+	const XRectangle g = geometry(dpy, w);
+	XTestFakeMotionEvent(dpy, DefaultScreen(dpy), g.x + x, g.y + y, 0);
 	XSync(dpy, False);
 }
 

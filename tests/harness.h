@@ -25,6 +25,7 @@
 // Xlib defines macros (None, Bool, Status) that gtest must not see first.
 #include <gtest/gtest.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/keysym.h>
 #include <X11/extensions/XTest.h>
 
@@ -91,17 +92,13 @@ inline bool fits(int outer_w, int outer_h, int width, int height, int frame)
 	return outer_w >= width && outer_h >= height && outer_w - width <= frame && outer_h - height <= frame;
 }
 // Below `under`, the deepest viewable window in front showing width by height
-// (or fitting it within `frame` at the top level); or with a class, the
-// viewable window of that class.
+// (or within `frame` of it at the top level), or the one of a class.
 Window find_window(Display *dpy, Window under, int width, int height, const char *cls = nullptr, int frame = 0);
-// Any viewable top-level window, or 0.
-Window any_window(Display *dpy);
-// A window's place and size on the root window.
+// Any viewable top-level window (one of any size), or 0.
+inline Window any_window(Display *dpy) { return find_window(dpy, DefaultRootWindow(dpy), 0, 0, nullptr, 1 << 30); }
+// A window's place and size on the root window (a pixmap's size).
 XRectangle geometry(Display *dpy, Window w);
-inline bool same(const XRectangle &a, const XRectangle &b)
-{
-	return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
-}
+inline bool same(const XRectangle &a, const XRectangle &b) { return memcmp(&a, &b, sizeof a) == 0; }
 // The top-level window with the keyboard focus, or None or PointerRoot.
 Window focused(Display *dpy);
 // Maps another program's window there; waits for a window manager's frame.

@@ -3,7 +3,6 @@
 // the window's size at any DPI and the mode put back on every way out.
 #include "desktop.h"
 #include <X11/Xatom.h>
-#include <X11/Xutil.h>
 
 namespace {
 
@@ -57,11 +56,8 @@ TEST_P(Identity, ItsWindowCarriesDotfallsClassAndIcon)
 
 	XWMHints *wm = XGetWMHints(d->dpy, top);
 	ASSERT_TRUE(wm && (wm->flags & IconPixmapHint));
-	Window root;
-	int x, y;
-	unsigned w = 0, h = 0, border, depth;
-	XGetGeometry(d->dpy, wm->icon_pixmap, &root, &x, &y, &w, &h, &border, &depth);
-	ASSERT_TRUE(w == 48 && h == 48) << "a " << w << "x" << h << " icon in WM_HINTS";
+	const XRectangle icon = geometry(d->dpy, wm->icon_pixmap);
+	ASSERT_TRUE(icon.width == 48 && icon.height == 48) << "a " << icon.width << "x" << icon.height << " icon in WM_HINTS";
 	EXPECT_EQ(differ(grab(d->dpy, wm->icon_pixmap, { 0, 0, 48, 48 }), 48, false), 0) << "pixels unlike the installed icon's";
 	XFree(wm);
 
