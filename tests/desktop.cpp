@@ -74,10 +74,8 @@ run desktop::start(const fs::path &dir, std::vector<std::string> more, std::vect
 template <typename F>
 static F top(const setup *s, F layer::*op)
 {
-	for (auto l = s->layers.rbegin(); l != s->layers.rend(); ++l)
-		if ((*l)->*op)
-			return (*l)->*op;
-	return nullptr;
+	auto l = std::find_if(s->layers.rbegin(), s->layers.rend(), [&](const layer *x) { return x->*op; });
+	return l == s->layers.rend() ? nullptr : (*l)->*op;
 }
 
 bool desktop::press(Window over, KeySym sym, const std::vector<KeySym> &held)

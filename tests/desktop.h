@@ -43,8 +43,7 @@ struct layer {
 	std::string (*report)(desktop *d) = nullptr;
 };
 
-extern const layer XVFB, XORG, OPENBOX, XFWM4, SWAY, MUTTER, WINE_LAYER, WINE_DESKTOP, ARM64, UNTRUSTED;
-extern const layer RELAY, XEPHYR, XVNC;
+extern const layer XVFB, XORG, OPENBOX, XFWM4, SWAY, MUTTER, WINE_LAYER, WINE_DESKTOP, ARM64, UNTRUSTED, RELAY, XEPHYR, XVNC;
 
 // A line of the matrix.
 struct setup {
@@ -73,9 +72,8 @@ struct desktop {
 	int frame = 0;                // pixels Wine's frame adds inside its windows
 	std::vector<pid_t> groups;    // the processes it started, ended last first
 	// The modules' own.
-	std::string wayland, xauthority, bus, prefix;
-	struct sd_bus *session_bus = nullptr;   // mutter's, and its RemoteDesktop session
-	std::string session;
+	std::string wayland, xauthority, bus, prefix, session;
+	struct sd_bus *session_bus = nullptr;   // mutter's, on which its RemoteDesktop session lives
 
 	~desktop();
 	bool has(unsigned what) const { return (s->has() & what) == what; }

@@ -6,7 +6,7 @@
 const std::vector<setup> &setups()
 {
 	static const std::vector<setup> all = [] {
-		const std::vector<setup> lines{
+		std::vector<setup> s{
 			{ "Xvfb", { &XVFB } },
 			{ "Xvfb_openbox", { &XVFB, &OPENBOX } },
 			{ "Xvfb_untrusted", { &XVFB, &UNTRUSTED } },
@@ -29,11 +29,10 @@ const std::vector<setup> &setups()
 			{ "Xephyr", { &XVFB, &XEPHYR } },
 			{ "Xvnc", { &XVNC } },
 		};
-		std::vector<setup> s;
-		std::copy_if(lines.begin(), lines.end(), std::back_inserter(s), [](const setup &line) {
-			return std::all_of(line.layers.begin(), line.layers.end(),
-			                   [](const layer *l) { return strstr(LAYERS, (" " + std::string(l->name) + " ").c_str()); });
-		});
+		s.erase(std::remove_if(s.begin(), s.end(), [](const setup &line) {
+			return !std::all_of(line.layers.begin(), line.layers.end(),
+			                    [](const layer *l) { return strstr(LAYERS, (" " + std::string(l->name) + " ").c_str()); });
+		}), s.end());
 		return s;
 	}();
 	return all;

@@ -1,12 +1,10 @@
-// Xorg with the dummy video driver (desktops/xorg.conf), headless, as a
-// desktop has one, with one monitor or two side by side (the first primary),
-// reached through its socket or over TCP. It runs only as root.
+// Xorg, root only, with the dummy driver (desktops/xorg.conf), headless as a
+// desktop's: one monitor or two side by side (the first primary), socket or TCP.
 #include "desktop.h"
 
 static bool start(desktop *d)
 {
-	if (d->s->remote)
-		d->display = "localhost";
+	d->display = d->s->remote ? "localhost" : "";
 	if (!x_server(d, { "Xorg", "-noreset", d->s->remote ? "-listen" : "-nolisten", "tcp", "-config", XORG_CONF,
 	                   "-logfile", (d->files / "xorg.log").string() }))
 		return false;
