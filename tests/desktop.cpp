@@ -157,8 +157,7 @@ bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::
 	return d->dpy != nullptr;
 }
 
-// A window manager names itself on the root window before it can take a
-// request: ready is when it has framed a window.
+// A window manager is ready when it has framed a window, not when it is named.
 bool window_manager(desktop *d, const std::vector<std::string> &argv, const std::vector<std::string> &more)
 {
 	std::vector<std::string> env = d->env;
@@ -193,9 +192,8 @@ void On::SetUp()
 	ASSERT_FALSE(dir.empty()) << "no folder for the run";
 }
 
-// The display inside the window that carries the program's class (Wine's
-// carries the exe's name), or that window itself, with any frame Wine draws
-// in it: not a window manager's own window of that size as it frames it.
+// The display inside the window of dotfall's class (Wine's: the exe name), or
+// that window with Wine's frame in it: not a manager's frame of that size.
 static Window find_display(desktop *d, int width, int height)
 {
 	const Window top = d->window_of(d->has(WINE) ? "dotfall.exe" : "dotfall");

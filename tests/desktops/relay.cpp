@@ -1,7 +1,6 @@
-// A slow link to the X server below, as ssh -X across a country:
-// tests/relay.cpp holds every chunk each way for the setup's delay. Programs
-// get the relay's DISPLAY=localhost:N, over TCP; the tests' own connection
-// and d->display stay the server's.
+// A slow link to the X server below, as ssh -X across a country: relay.cpp
+// holds every chunk each way for the setup's delay. Programs reach the server
+// through it, DISPLAY=localhost:N; the tests' connection and d->display do not.
 #include "desktop.h"
 
 static bool start(desktop *d)

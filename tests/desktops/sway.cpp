@@ -18,8 +18,7 @@ static bool start(desktop *d)
 	                  });
 }
 
-// Each wtype brings a virtual keyboard of its own, whose first event is
-// lost: a Shift goes first.
+// Each wtype's own virtual keyboard loses its first event: a Shift goes first.
 static bool press(desktop *d, Window, KeySym sym, const std::vector<KeySym> &held)
 {
 	std::vector<std::string> argv{ "wtype", "-k", "Shift_L", "-s", "100" };

@@ -1,5 +1,4 @@
-// What the Wayland compositors share: a user, a runtime folder, and the
-// connection to their XWayland.
+// What the Wayland compositors share: a user, a runtime folder, their XWayland.
 #include "desktop.h"
 
 bool compositor(desktop *d, const std::vector<std::string> &argv, const std::vector<std::string> &env,

@@ -1,14 +1,12 @@
-// Wine, over any X desktop: dotfall.exe in a copy of a prefix the build made
+// Wine over any X desktop, dotfall.exe in a copy of a prefix the build made
 // (files linked, registry copied: settings changed here stay here). On a bare
 // server Wine frames its windows itself, inside them (no wait for a window
-// manager), and draws through GDI, far faster here; under a window manager
-// the prefix is a user's. Wine's debugger writes a crash into a file, which
-// fails the test.
+// manager), and draws through GDI, far faster here; under a window manager the
+// prefix is a user's. Wine's debugger writes a crash to a file: the test fails.
 #include "desktop.h"
 
 // Wine's device service now and then crashes starting wineusb's or winebus's
-// root devices (IoCreateDevice); no test uses USB or game controllers: both
-// stay off.
+// devices (IoCreateDevice); no test uses USB or game controllers: both off.
 static const char NO_BUS_DRIVERS[] = "WINEDLLOVERRIDES=wineusb.sys,winebus.sys=d";
 
 static bool start(desktop *d)
@@ -25,8 +23,7 @@ static bool start(desktop *d)
 	return true;
 }
 
-// Wine's server outlives its programs for a while, and with it the
-// programs a killed run left behind.
+// Wine's server outlives its programs a while, keeping a killed run's alive.
 static void stop(desktop *d)
 {
 	tool({ "wineserver", "-k" }, { "WINEPREFIX=" + d->prefix });

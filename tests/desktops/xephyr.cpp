@@ -4,9 +4,8 @@
 
 static bool start(desktop *d)
 {
-	// It is a client of the server below, with that server's cookie, which
-	// its programs keep. The connection to the server below goes first:
-	// Xlib would end the tests when that server goes with the desktop.
+	// A client below with that server's cookie, which its programs keep. The
+	// tests' connection below goes first: Xlib would end the tests as it goes.
 	const std::vector<std::string> below = d->env;
 	d->env.erase(std::remove(d->env.begin(), d->env.end(), "DISPLAY=" + d->display), d->env.end());
 	XCloseDisplay(std::exchange(d->dpy, nullptr));
