@@ -1,21 +1,14 @@
 // A desktop as a stack of layers, and the test on one: see desktop.h.
 #include "desktop.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <X11/extensions/XTest.h>
 
 unsigned setup::has() const
 {
 	unsigned all = 0;
 	for (const layer *l : layers)
 		all |= l->has;
-	// The library switches the mode only on a local server without a
-	// window manager.
+	// The library switches modes only on a local, unmanaged server.
 	if (remote || (all & (MANAGED | REMOTE)))
 		all &= ~MODE_SWITCH;
 	return all | (monitors > 1 ? (unsigned)TWO_MONITORS : 0u);
@@ -32,7 +25,6 @@ std::unique_ptr<desktop> start_desktop(const setup &s, int width, int height)
 		return d;
 	}
 	d->files = tmpl;
-	d->program = { DOTFALL };
 	// Windows come and go under the tests' feet; a request on one that has
 	// gone must not end the tests, as Xlib's default handler would.
 	XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
@@ -50,24 +42,16 @@ void desktop::end(int sig)
 	for (auto l = s->layers.rbegin(); l != s->layers.rend(); ++l)
 		if ((*l)->stop)
 			(*l)->stop(this);
-	if (dpy) {   // or Xlib ends this process when the server goes
-		XCloseDisplay(dpy);
-		dpy = nullptr;
-	}
-	// Each process group waited for whole, killed after START_SECONDS.
+	if (dpy)   // or Xlib ends this process when the server goes
+		XCloseDisplay(std::exchange(dpy, nullptr));
+	// Each process group waited for whole (a child reaped at each look),
+	// killed after START_SECONDS.
 	for (auto g = groups.rbegin(); g != groups.rend(); ++g) {
 		kill(-*g, sig);
-		const bool ended = wait_for(START_SECONDS, [&] {
-			pid_t p;
-			while ((p = waitpid(-*g, nullptr, WNOHANG)) > 0)
-				;
-			return p < 0;
-		});
-		if (!ended) {
+		if (!wait_for(START_SECONDS, [&] { return waitpid(-*g, nullptr, WNOHANG) < 0; }))
 			kill(-*g, SIGKILL);
-			while (waitpid(-*g, nullptr, 0) > 0 || errno == EINTR)
-				;
-		}
+		while (waitpid(-*g, nullptr, 0) > 0 || errno == EINTR)
+			;
 	}
 	groups.clear();
 }
@@ -90,53 +74,40 @@ run desktop::start(const fs::path &dir, std::vector<std::string> more, std::vect
 template <typename F>
 static F top(const setup *s, F layer::*op)
 {
-	for (auto l = s->layers.rbegin(); l != s->layers.rend(); ++l)
-		if ((*l)->*op)
-			return (*l)->*op;
-	return nullptr;
+	auto l = std::find_if(s->layers.rbegin(), s->layers.rend(), [&](const layer *x) { return x->*op; });
+	return l == s->layers.rend() ? nullptr : (*l)->*op;
 }
 
 bool desktop::press(Window over, KeySym sym, const std::vector<KeySym> &held)
 {
 	if (auto op = top(s, &layer::press))
 		return op(this, over, sym, held);
-	// XTest, the pointer over the window, inside any frame. A key goes
-	// nowhere before Wine has activated its window; Wine then gives it the
-	// focus, or leaves the focus following the pointer. A window that a
-	// window manager manages (one not over everything on its own) gets the
-	// focus when the manager gets to it.
-	XWindowAttributes a = {}, outer = {};
-	XGetWindowAttributes(dpy, over, &a);
-	point_at(dpy, over, a.width / 2, a.height / 2);
-	Window wine = over;
-	while (wine && !has_class(dpy, wine, nullptr))
-		wine = parent_of(dpy, wine);
+	// XTest, the pointer over the window, inside any frame. A key goes nowhere
+	// before Wine has activated its window, then focused it or left the focus
+	// following the pointer; a managed window (not override-redirect) has the
+	// focus once the window manager gets to it.
+	XWindowAttributes outer = {};
+	point_at(dpy, over, geometry(dpy, over).width / 2, geometry(dpy, over).height / 2);
 	XGetWindowAttributes(dpy, top_level(dpy, over), &outer);
-	if (wine || !outer.override_redirect)
-		wait_for(START_SECONDS, [&] {
-			Window focus;
-			int revert;
-			XGetInputFocus(dpy, &focus, &revert);
-			return focus == PointerRoot || (focus > PointerRoot && top_level(dpy, focus) == top_level(dpy, over));
-		});
+	if (has(WINE) || !outer.override_redirect)
+		wait_for(START_SECONDS, [&] { return focused(dpy) == PointerRoot || focused(dpy) == top_level(dpy, over); });
+	auto key = [&](KeySym k, bool down) { XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, k), down, 0); };
 	for (KeySym k : held)
-		XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, k), True, 0);
-	const KeyCode code = XKeysymToKeycode(dpy, sym);
-	XTestFakeKeyEvent(dpy, code, True, 0);
+		key(k, true);
+	key(sym, true);
 	XSync(dpy, False);
 	pause_ms(20);
-	XTestFakeKeyEvent(dpy, code, False, 0);
+	key(sym, false);
 	for (KeySym k : held)
-		XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, k), False, 0);
+		key(k, false);
 	XSync(dpy, False);
 	return true;
 }
 
 std::vector<uint32_t> desktop::picture(Window w, XRectangle area)
 {
-	if (auto op = top(s, &layer::picture))
-		return op(this, w, area);
-	return grab(dpy, w, area);
+	auto op = top(s, &layer::picture);
+	return op ? op(this, w, area) : grab(dpy, w, area);
 }
 
 std::string desktop::report()
@@ -176,10 +147,8 @@ bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::
 	const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 	const std::string number = display_number(d, argv, 2, { "/", env, false, 0, out });
 	close(out);
-	if (number.empty()) {
-		d->failure = argv[0] + " did not start: " + slurp(log);
-		return false;
-	}
+	if (number.empty())
+		return failed(d, argv[0] + " did not start: " + slurp(log));
 	d->display += ":" + number;
 	d->env.push_back("DISPLAY=" + d->display);
 	d->dpy = XOpenDisplay(d->display.c_str());
@@ -188,20 +157,14 @@ bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::
 	return d->dpy != nullptr;
 }
 
-// A window manager names itself on the root window before it has read its
-// settings and takes its first request, and a program that maps its window
-// in between can stay unmapped for good: ready is when it has framed one.
+// A window manager is ready when it has framed a window, not when it is named.
 bool window_manager(desktop *d, const std::vector<std::string> &argv, const std::vector<std::string> &more)
 {
 	std::vector<std::string> env = d->env;
 	env.insert(env.end(), more.begin(), more.end());
 	d->groups.push_back(spawn(argv, { "/", env, false, 0, -1, -1, true }));
-	Window probe = XCreateSimpleWindow(d->dpy, DefaultRootWindow(d->dpy), 0, 0, 1, 1, 0, 0, 0);
-	const bool ready = wait_for(START_SECONDS, [&] {
-		XMapWindow(d->dpy, probe);
-		XSync(d->dpy, False);
-		return parent_of(d->dpy, probe) != 0;
-	});
+	const Window probe = other_window(d->dpy, { 0, 0, 1, 1 }, true);
+	const bool ready = top_level(d->dpy, probe) != probe;
 	XDestroyWindow(d->dpy, probe);
 	XSync(d->dpy, False);
 	return ready;
@@ -209,19 +172,15 @@ bool window_manager(desktop *d, const std::vector<std::string> &argv, const std:
 
 const setup *find_setup(const std::string &name)
 {
-	for (const setup &s : setups())
-		if (name == s.name)
-			return &s;
-	return nullptr;
+	auto s = std::find_if(setups().begin(), setups().end(), [&](const setup &s) { return name == s.name; });
+	return s == setups().end() ? nullptr : &*s;
 }
 
 fs::path run_folder(desktop &d)
 {
 	const fs::path dir = d.files / "run";
 	fs::create_directory(dir);
-	if (d.user && chown(dir.c_str(), d.user, d.user) != 0)
-		return "";
-	return dir;
+	return d.user && chown(dir.c_str(), d.user, d.user) != 0 ? fs::path() : dir;
 }
 
 void On::SetUp()
@@ -233,28 +192,26 @@ void On::SetUp()
 	ASSERT_FALSE(dir.empty()) << "no folder for the run";
 }
 
-// The display inside the window that carries the program's class (Wine's
-// carries the exe's name), or that window itself, with any frame Wine draws
-// in it: not a window manager's own window of that size as it frames it.
+// The display inside the window of dotfall's class (Wine's: the exe name), or
+// that window with Wine's frame in it: not a manager's frame of that size.
 static Window find_display(desktop *d, int width, int height)
 {
-	Window top = d->window_of("dotfall");
-	if (!top && !(top = d->window_of("dotfall.exe")))
-		return 0;
+	const Window top = d->window_of(d->has(WINE) ? "dotfall.exe" : "dotfall");
 	if (Window inside = find_window(d->dpy, top, width, height))
 		return inside;
 	const XRectangle g = geometry(d->dpy, top);
-	const int fw = g.width - width, fh = g.height - height;
-	return fw >= 0 && fh >= 0 && fw <= d->frame && fh <= d->frame ? top : 0;
+	return top && fits(g.width, g.height, width, height, d->frame) ? top : 0;
 }
 
-Window On::display(run &r, int width, int height)
+void On::open(int width, int height, const std::optional<std::string> &settings)
 {
-	Window w = 0;
-	wait_for(START_SECONDS, [&] { return (w = find_display(d.get(), width, height)) != 0 || !r.running(); });
-	EXPECT_NE(w, 0u) << "no " << width << "x" << height << " display; " << (r.running() ? "running" : "ended")
-	                 << ", " << r.output << d->tree();
-	return w;
+	if (settings)
+		settings_file(dir, *settings);
+	before = snapshot(dir);
+	r.emplace(d->program, spawn_how{ dir, d->env, false, d->user });
+	wait_for(START_SECONDS, [&] { return (w = find_display(d.get(), width, height)) != 0 || !r->running(); });
+	ASSERT_NE(w, 0u) << "no " << width << "x" << height << " display; " << (r->running() ? "running" : "ended")
+	                 << ", " << r->output << d->tree();
 }
 
 void On::expect_drawn(std::function<std::vector<uint32_t>()> take, int picture_w, int x0, int y0, const figure &f,
@@ -270,18 +227,13 @@ void On::expect_drawn(std::function<std::vector<uint32_t>()> take, int picture_w
 			return false;
 		for (size_t i = 0; i < px.size(); i++) {
 			const int x = (int)(i % picture_w) - x0, y = (int)(i / picture_w) - y0;
-			if (x < 0 || y < 0 || x >= f.width || y >= f.height) {
-				foreign += px[i] != 0;
-				continue;
-			}
-			const size_t j = (size_t)y * f.width + x;
-			foreign += px[i] != fg && px[i] != bg;
-			stray += px[i] == fg && !f.reachable[j];
-			drawn += px[i] == fg && f.recurrent[j];
+			const bool in = x >= 0 && y >= 0 && x < f.width && y < f.height;
+			const size_t j = in ? (size_t)y * f.width + x : 0;
+			foreign += in ? px[i] != fg && px[i] != bg : px[i] != 0;
+			stray += in && px[i] == fg && !f.reachable[j];
+			drawn += in && px[i] == fg && f.recurrent[j];
+			wanted += in && f.recurrent[j];
 		}
-		for (int y = std::max(0, -y0); y < f.height && y + y0 < (int)(px.size() / picture_w); y++)
-			for (int x = std::max(0, -x0); x < f.width && x + x0 < picture_w; x++)
-				wanted += f.recurrent[(size_t)y * f.width + x];
 		return stray == 0 && foreign == 0 && drawn >= wanted * 0.98;
 	});
 	EXPECT_EQ(foreign, 0) << "pixels in neither colour";
@@ -298,14 +250,13 @@ void On::expect_drawn(Window w, const figure &f, uint32_t fg, uint32_t bg)
 
 void On::expect_key_ends(run &r, Window over, KeySym sym, int status, const std::vector<KeySym> &held)
 {
-	XWindowAttributes a = {};
-	XGetWindowAttributes(d->dpy, over, &a);
+	const XRectangle g = geometry(d->dpy, over);
 	EXPECT_TRUE(d->press(over, sym, held)) << "the key could not be sent";
-	EXPECT_EQ(r.exit_status(), status) << why_running(r, a.width, a.height);
+	EXPECT_EQ(r.exit_status(), status) << why_running(r, g.width, g.height);
 	EXPECT_EQ(r.output, "");
 	// The server takes the window away as it sees the connection close: a
 	// run started next must not find this one's.
-	EXPECT_TRUE(wait_for(START_SECONDS, [&] { return !XGetWindowAttributes(d->dpy, over, &a); }))
+	EXPECT_TRUE(wait_for(START_SECONDS, [&] { return geometry(d->dpy, over).width == 0; }))   // no size: gone
 		<< "the window stayed";
 }
 
@@ -314,7 +265,7 @@ std::string On::why_running(run &r, int width, int height)
 	if (!r.running())
 		return "status " + std::to_string(r.status);
 	return find_display(d.get(), width, height) ? "the display is still shown"
-	               : "the display has gone, the process not\n" + d->report();
+	                                            : "the display has gone, the process not\n" + d->report();
 }
 
 ::testing::internal::ParamGenerator<const setup *> desktops(unsigned needs, unsigned without)

@@ -1,15 +1,12 @@
-// The desktops the end-to-end tests run dotfall on: a stack of layers (an X
-// server or a Wayland compositor, perhaps a window manager, perhaps Wine),
-// one module each under desktops/, each stack one line of desktops/matrix.cpp.
-// A test names what it needs of a desktop and runs on every one that has it.
+// The desktops dotfall is tested on: stacks of layers (an X server or Wayland
+// compositor, perhaps a window manager or Wine), a module each in desktops/, a
+// line each in desktops/matrix.cpp; a test runs on each that has what it needs.
 #ifndef DOTFALL_TESTS_DESKTOP_H
 #define DOTFALL_TESTS_DESKTOP_H
 
-#include <csignal>
 #include <functional>
 #include <memory>
-#include <string>
-#include <vector>
+#include <optional>
 
 #include "harness.h"
 
@@ -46,8 +43,7 @@ struct layer {
 	std::string (*report)(desktop *d) = nullptr;
 };
 
-extern const layer XVFB, XORG, OPENBOX, XFWM4, SWAY, MUTTER, WINE_LAYER, WINE_DESKTOP, ARM64, UNTRUSTED;
-extern const layer RELAY, XEPHYR, XVNC;
+extern const layer XVFB, XORG, OPENBOX, XFWM4, SWAY, MUTTER, WINE_LAYER, WINE_DESKTOP, ARM64, UNTRUSTED, RELAY, XEPHYR, XVNC;
 
 // A line of the matrix.
 struct setup {
@@ -72,16 +68,16 @@ struct desktop {
 	fs::path files;
 	uid_t user = 0;               // who runs programs there (0: the tests' user)
 	std::vector<std::string> env;       // the variables a program run there gets
-	std::vector<std::string> program;   // how dotfall is started there
+	std::vector<std::string> program{ DOTFALL };   // how dotfall is started there
 	int frame = 0;                // pixels Wine's frame adds inside its windows
 	std::vector<pid_t> groups;    // the processes it started, ended last first
 	// The modules' own.
-	std::string wayland, xauthority, bus, prefix;
-	struct sd_bus *session_bus = nullptr;   // mutter's, and its RemoteDesktop session
-	std::string session;
+	std::string wayland, xauthority, bus, prefix, session;
+	struct sd_bus *session_bus = nullptr;   // mutter's, on which its RemoteDesktop session lives
 
 	~desktop();
 	bool has(unsigned what) const { return (s->has() & what) == what; }
+	std::string size() const { return std::to_string(width) + "x" + std::to_string(height); }   // "WxH"
 	// Runs a program there (dotfall when argv is empty), in `dir`.
 	run start(const fs::path &dir, std::vector<std::string> more = {}, std::vector<std::string> argv = {});
 	bool press(Window over, KeySym sym, const std::vector<KeySym> &held = {});
@@ -94,10 +90,15 @@ struct desktop {
 	void end(int sig = SIGKILL);
 };
 std::unique_ptr<desktop> start_desktop(const setup &s, int width = 1024, int height = 768);
+// For a layer that cannot start: false, and why in d->failure.
+inline bool failed(desktop *d, const std::string &why)
+{
+	d->failure = why;
+	return false;
+}
 
-// For the modules: an X server started on a free display number, and the
-// tests' connection to it; a window manager started, with `more` variables,
-// and waited for.
+// For the modules: an X server on a free display number, with the tests'
+// connection to it; a window manager, with `more` variables, waited for.
 bool x_server(desktop *d, std::vector<std::string> argv, const std::vector<std::string> &env = {});
 bool window_manager(desktop *d, const std::vector<std::string> &argv, const std::vector<std::string> &more = {});
 // Starts a server (or the relay) in a process group of the desktop's, a
@@ -109,6 +110,8 @@ std::string display_number(desktop *d, std::vector<std::string> argv, size_t at,
 // connection to its XWayland as that user, and dotfall copied where it can go.
 bool compositor(desktop *d, const std::vector<std::string> &argv, const std::vector<std::string> &env,
                 std::function<bool(const std::string &log)> up);
+// Whether `f` succeeds as the desktop's user (effective only; root comes back).
+bool as_user(desktop *d, std::function<bool()> f);
 
 // `wine reg` with these arguments in the desktop's prefix, the change saved.
 bool wine_registry(desktop *d, const std::vector<std::string> &args);
@@ -120,15 +123,18 @@ fs::path run_folder(desktop &d);
 struct On : ::testing::TestWithParam<const setup *> {
 	std::unique_ptr<desktop> d;
 	fs::path dir;
-	// The screen, where a desktop takes any size (Wine's full screen on Xvfb
-	// is the screen's size).
+	// The screen, where any size goes (Wine's full screen on Xvfb is its size).
 	int screen_w = 1024, screen_h = 768;
 	std::string mode;   // the video mode as the desktop came up
+	std::optional<run> r;   // dotfall, as open() started it
+	Window w = 0;           // and its display
+	folder_state before;    // the folder it was started in, as it was
 
 	void SetUp() override;
 	run start(std::vector<std::string> more = {}) { return d->start(dir, more); }
-	// Waits for dotfall's display of width by height.
-	Window display(run &r, int width, int height);
+	// Starts dotfall, with that settings file if given, and waits for its
+	// display of width by height, asserting.
+	void open(int width, int height, const std::optional<std::string> &settings = {});
 	// Waits for the picture to show the figure exactly; `take` gives it
 	// with the display's top left at x0, y0.
 	void expect_drawn(std::function<std::vector<uint32_t>()> take, int picture_w, int x0, int y0, const figure &f,

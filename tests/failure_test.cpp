@@ -1,8 +1,6 @@
 // The one failure: a display that cannot be opened ends the run with status
 // 1 and "Error setting graphics mode!", in a dialog where one can be shown,
 // on standard output where not, with nothing else shown or printed.
-#include <unistd.h>
-
 #include "desktop.h"
 
 namespace {
@@ -22,9 +20,8 @@ TEST(NoDisplay, WithoutAUsableDisplayItFailsCleanly)
 	}
 }
 
-// Sizes no display can take, and with no dialog to show (no xmessage on
-// the PATH) the message on standard output; with nobody left to read it,
-// the status is 1 all the same.
+// Sizes no display can take: with no xmessage on the PATH, the message on
+// standard output; with nobody left to read it, status 1 all the same.
 struct Refused : On {};
 
 TEST_P(Refused, SizesNoDisplayCanTakeFailCleanly)
@@ -39,16 +36,14 @@ TEST_P(Refused, SizesNoDisplayCanTakeFailCleanly)
 		}
 	for (const char *env : { "DISPLAY", "PATH=/nonexistent" }) {
 		run r = start({ env });
-		close(r.output_pipe);
-		r.output_pipe = -1;
+		close(std::exchange(r.output_pipe, -1));
 		EXPECT_EQ(r.exit_status(), 1) << "status " << r.status;
 	}
 }
 ON_DESKTOPS(Refused, SIZED, MANAGED | WINE);
 
-// The message in a dialog of its own (xmessage on X11, a message box on
-// Windows) that waits to be dismissed, no display shown; Return dismisses
-// it, and the run ends with 1.
+// The message in a dialog (xmessage on X11, a message box on Windows), no
+// display shown, until Return dismisses it and the run ends with 1.
 struct Dialog : On {};
 
 TEST_P(Dialog, FailureMessageIsShownInADialog)

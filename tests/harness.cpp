@@ -1,19 +1,9 @@
 // What the end-to-end tests share: see harness.h.
 #include "harness.h"
 
-#include <algorithm>
-#include <csignal>
-#include <cstring>
-#include <fcntl.h>
-#include <fstream>
 #include <grp.h>
-#include <iterator>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/XTest.h>
 #include <X11/extensions/Xrandr.h>
 #include <X11/extensions/xf86vmode.h>
 
@@ -44,13 +34,8 @@ pid_t spawn(const std::vector<std::string> &argv, const spawn_how &how)
 	sigprocmask(SIG_SETMASK, &none, nullptr);
 	if (how.clear)
 		clearenv();
-	for (const std::string &e : how.env) {
-		const size_t eq = e.find('=');
-		if (eq == std::string::npos)
-			unsetenv(e.c_str());
-		else
-			setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
-	}
+	for (const std::string &e : how.env)
+		e.find('=') == std::string::npos ? unsetenv(e.c_str()) : putenv(strdup(e.c_str()));
 	if ((!how.dir.empty() && chdir(how.dir.c_str()) != 0) ||
 	    (how.user && (setgroups(0, nullptr) != 0 || setgid(how.user) != 0 || setuid(how.user) != 0)))
 		_exit(127);
@@ -58,8 +43,7 @@ pid_t spawn(const std::vector<std::string> &argv, const spawn_how &how)
 	if (getppid() == 1)
 		_exit(127);
 	std::vector<char *> args;
-	for (const std::string &a : argv)
-		args.push_back(const_cast<char *>(a.c_str()));
+	std::transform(argv.begin(), argv.end(), std::back_inserter(args), [](auto &a) { return (char *)a.c_str(); });
 	args.push_back(nullptr);
 	execvp(args[0], args.data());
 	_exit(127);
@@ -77,13 +61,6 @@ run::run(const std::vector<std::string> &argv, spawn_how how)
 	fcntl(output_pipe, F_SETFL, O_NONBLOCK);
 }
 
-run::run(run &&o) noexcept
-	: pid(o.pid), output_pipe(o.output_pipe), output(std::move(o.output)), status(o.status), peak_kb(o.peak_kb)
-{
-	o.pid = -1;
-	o.output_pipe = -1;
-}
-
 run::~run()
 {
 	if (running()) {
@@ -98,21 +75,18 @@ bool run::running()
 {
 	if (status != -1 || pid <= 0)
 		return false;
-	auto drain = [&] {
-		char buf[4096];
-		ssize_t n;
-		while (output_pipe >= 0 && (n = read(output_pipe, buf, sizeof buf)) > 0)
-			output.append(buf, n);
-	};
-	drain();
+	// Read after its end, the output is all there; read before, it keeps a
+	// full pipe from holding the program up.
 	struct rusage usage;
-	if (wait4(pid, &status, WNOHANG, &usage) == pid) {
+	const bool ended = wait4(pid, &status, WNOHANG, &usage) == pid;
+	char buf[4096];
+	for (ssize_t n; output_pipe >= 0 && (n = read(output_pipe, buf, sizeof buf)) > 0;)
+		output.append(buf, n);
+	if (ended)
 		peak_kb = usage.ru_maxrss;
-		drain();
-		return false;
-	}
-	status = -1;
-	return true;
+	else
+		status = -1;
+	return !ended;
 }
 
 int run::exit_status(double seconds)
@@ -134,9 +108,8 @@ std::vector<Window> children(Display *dpy, Window w, Window *parent)
 {
 	Window root = 0, up = 0, *kids = nullptr;
 	unsigned n = 0;
-	std::vector<Window> list;
-	if (XQueryTree(dpy, w, &root, &up, &kids, &n))
-		list.assign(kids, kids + n);
+	XQueryTree(dpy, w, &root, &up, &kids, &n);   // none where it fails
+	const std::vector<Window> list(kids, kids + n);
 	if (kids)
 		XFree(kids);
 	if (parent)
@@ -144,37 +117,31 @@ std::vector<Window> children(Display *dpy, Window w, Window *parent)
 	return list;
 }
 
-Window parent_of(Display *dpy, Window w)
-{
-	Window parent = 0;
-	children(dpy, w, &parent);
-	return parent;
-}
-
 Window top_level(Display *dpy, Window w)
 {
-	while (Window parent = parent_of(dpy, w))
+	Window parent = 0;
+	for (children(dpy, w, &parent); parent; children(dpy, w, &parent))
 		w = parent;
 	return w;
 }
 
-bool has_class(Display *dpy, Window w, const char *name)
+static bool has_class(Display *dpy, Window w, const char *name)
 {
 	XClassHint hint;
 	if (!XGetClassHint(dpy, w, &hint))
 		return false;
-	const size_t n = strlen(hint.res_class);
-	bool same = name ? strcmp(hint.res_class, name) == 0 : n > 4 && strcmp(hint.res_class + n - 4, ".exe") == 0;
+	const bool same = strcmp(hint.res_class, name) == 0;
 	XFree(hint.res_name);
 	XFree(hint.res_class);
 	return same;
 }
 
-// Whether a window shows anything. Wine maps an input-only window over the
-// area it confines the pointer to (a full screen's, the whole screen), which
-// has a display's size but no picture.
-static bool shown(Display *dpy, Window w, XWindowAttributes *a)
+// Whether a window shows anything: Wine maps an input-only window of a
+// display's size over the area it confines the pointer to.
+static bool shown(Display *dpy, Window w, XWindowAttributes *a = nullptr)
 {
+	XWindowAttributes own;
+	a = a ? a : &own;
 	return XGetWindowAttributes(dpy, w, a) && a->map_state == IsViewable && a->c_class == InputOutput;
 }
 
@@ -187,25 +154,10 @@ Window find_window(Display *dpy, Window under, int width, int height, const char
 		XWindowAttributes a;
 		if (!shown(dpy, kid, &a))
 			continue;
-		if (cls) {   // inside a window manager's frame, or not
-			if (Window found = has_class(dpy, kid, cls) ? kid : find_window(dpy, kid, 0, 0, cls))
-				return found;
-			continue;
-		}
-		if (Window inside = find_window(dpy, kid, width, height, nullptr, frame))
+		// A class is looked for inside a window manager's frame too.
+		if (Window inside = cls && has_class(dpy, kid, cls) ? kid : find_window(dpy, kid, width, height, cls, frame))
 			return inside;
-		const int fw = a.width - width, fh = a.height - height;
-		if (fw >= 0 && fh >= 0 && fw <= frame && fh <= frame && (fw == 0 || at_root))
-			return kid;
-	}
-	return 0;
-}
-
-Window any_window(Display *dpy)
-{
-	for (Window kid : children(dpy, DefaultRootWindow(dpy))) {
-		XWindowAttributes a;
-		if (shown(dpy, kid, &a))
+		if (!cls && fits(a.width, a.height, width, height, frame) && (a.width == width || at_root))
 			return kid;
 	}
 	return 0;
@@ -213,17 +165,12 @@ Window any_window(Display *dpy)
 
 XRectangle geometry(Display *dpy, Window w)
 {
-	XWindowAttributes a = {};
+	Window root, child;
 	int x = 0, y = 0;
-	Window child;
-	XGetWindowAttributes(dpy, w, &a);
+	unsigned width = 0, height = 0, border, depth;
+	XGetGeometry(dpy, w, &root, &x, &y, &width, &height, &border, &depth);
 	XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), 0, 0, &x, &y, &child);
-	return { (short)x, (short)y, (unsigned short)a.width, (unsigned short)a.height };
-}
-
-bool same(const XRectangle &a, const XRectangle &b)
-{
-	return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
+	return { (short)x, (short)y, (unsigned short)width, (unsigned short)height };
 }
 
 Window focused(Display *dpy)
@@ -231,7 +178,7 @@ Window focused(Display *dpy)
 	Window f;
 	int revert;
 	XGetInputFocus(dpy, &f, &revert);
-	return f > PointerRoot ? top_level(dpy, f) : 0;
+	return f > PointerRoot ? top_level(dpy, f) : f;
 }
 
 Window other_window(Display *dpy, XRectangle at, bool managed)
@@ -241,22 +188,20 @@ Window other_window(Display *dpy, XRectangle at, bool managed)
 	hints.flags = USPosition | USSize;
 	hints.x = at.x, hints.y = at.y, hints.width = at.width, hints.height = at.height;
 	XSetWMNormalHints(dpy, w, &hints);
-	XMapRaised(dpy, w);
-	XSync(dpy, False);
-	// A window manager reparents the window, places its frame, then maps it.
-	XWindowAttributes a;
-	if (managed)
-		wait_for(START_SECONDS, [&] { return top_level(dpy, w) != w && shown(dpy, w, &a); });
+	// A window manager reparents the window, frames and maps it; a map request
+	// taken before it was ready can go unanswered for good: ask again.
+	wait_for(managed ? START_SECONDS : 0, [&] {
+		XMapRaised(dpy, w);
+		XSync(dpy, False);
+		return !managed || (top_level(dpy, w) != w && shown(dpy, w));
+	});
 	return w;
 }
 
 void send_message(Display *dpy, Window to, Window about, const char *type, long data, long mask)
 {
 	XEvent e = {};
-	e.xclient.type = ClientMessage;
-	e.xclient.window = about;
-	e.xclient.message_type = XInternAtom(dpy, type, False);
-	e.xclient.format = 32;
+	e.xclient = { ClientMessage, 0, False, dpy, about, XInternAtom(dpy, type, False), 32, {} };
 	e.xclient.data.l[0] = data;
 	XSendEvent(dpy, to, False, mask, &e);
 	XSync(dpy, False);
@@ -310,10 +255,8 @@ XRectangle inside_frame(Display *dpy, Window w, int width, int height)
 
 void point_at(Display *dpy, Window w, int x, int y)
 {
-	int rx, ry;
-	Window child;
-	XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), x, y, &rx, &ry, &child);
-	XTestFakeMotionEvent(dpy, DefaultScreen(dpy), rx, ry, 0);
+	const XRectangle g = geometry(dpy, w);
+	XTestFakeMotionEvent(dpy, DefaultScreen(dpy), g.x + x, g.y + y, 0);
 	XSync(dpy, False);
 }
 
@@ -333,32 +276,18 @@ figure chaos_figure(int width, int height, const int (&pts)[3][2])
 			if (now[i])
 				for (auto &p : pts)
 					next[((i / bw + y0 + p[1]) / 2 - y0) * bw + (i % bw + x0 + p[0]) / 2 - x0] = true;
-		bool settled = next == now;
-		now = next;
 		for (int i = 0; i < bw * bh; i++)
-			seen[i] = seen[i] || now[i];
-		if (settled)
+			seen[i] = seen[i] || next[i];
+		if (std::exchange(now, next) == next)   // settled
 			break;
 	}
 	figure f{ width, height, std::vector<bool>(width * height), std::vector<bool>(width * height) };
-	for (int y = 0; y < height; y++)
-		for (int x = 0; x < width; x++)
-			if (x >= x0 && x <= x1 && y >= y0 && y <= y1) {
-				f.reachable[y * width + x] = seen[(y - y0) * bw + x - x0];
-				f.recurrent[y * width + x] = now[(y - y0) * bw + x - x0];
-			}
+	for (int i = 0; i < bw * bh; i++) {
+		const int x = i % bw + x0, y = i / bw + y0;
+		if (x >= 0 && y >= 0 && x < width && y < height)
+			f.reachable[y * width + x] = seen[i], f.recurrent[y * width + x] = now[i];
+	}
 	return f;
-}
-
-std::string slurp(const fs::path &file)
-{
-	std::ifstream in(file, std::ios::binary);
-	return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void settings_file(const fs::path &dir, const std::string &text)
-{
-	std::ofstream(dir / "dotfall.ini", std::ios::binary) << text;
 }
 
 std::string screen_settings(int fullscreen, int width, int height)

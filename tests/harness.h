@@ -3,18 +3,31 @@
 #ifndef DOTFALL_TESTS_HARNESS_H
 #define DOTFALL_TESTS_HARNESS_H
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
-#include <sys/types.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 // Xlib defines macros (None, Bool, Status) that gtest must not see first.
 #include <gtest/gtest.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/keysym.h>
+#include <X11/extensions/XTest.h>
 
 namespace fs = std::filesystem;
 
@@ -31,12 +44,9 @@ inline void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::millisec
 template <typename F>
 bool wait_for(double seconds, F done)
 {
-	auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-	while (!done()) {
+	for (auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds); !done(); pause_ms(20))
 		if (std::chrono::steady_clock::now() > end)
 			return false;
-		pause_ms(20);
-	}
 	return true;
 }
 
@@ -63,7 +73,6 @@ struct run {
 	long peak_kb = 0;       // its peak resident memory, once it has ended
 
 	run(const std::vector<std::string> &argv, spawn_how how);
-	run(run &&o) noexcept;
 	~run();
 	bool running();
 	// The exit status, or -1 after a signal or no end within `seconds`.
@@ -75,21 +84,22 @@ int tool(const std::vector<std::string> &argv, const std::vector<std::string> &e
 
 // The window's children, bottom to top, and its parent (0 for the root).
 std::vector<Window> children(Display *dpy, Window w, Window *parent = nullptr);
-Window parent_of(Display *dpy, Window w);
 Window top_level(Display *dpy, Window w);   // the window below the root that holds w
+// Whether an outer width by height holds width by height, with up to `frame`
+// more each way (a frame drawn inside the window).
+inline bool fits(int outer_w, int outer_h, int width, int height, int frame)
+{
+	return outer_w >= width && outer_h >= height && outer_w - width <= frame && outer_h - height <= frame;
+}
 // Below `under`, the deepest viewable window in front showing width by height
-// (or up to `frame` more at the top level: a frame drawn inside it); or with
-// a class, the viewable window of that class.
+// (or within `frame` of it at the top level), or the one of a class.
 Window find_window(Display *dpy, Window under, int width, int height, const char *cls = nullptr, int frame = 0);
-// Any viewable top-level window, or 0.
-Window any_window(Display *dpy);
-// Whether the window's class is `name`, or with none, whether it is Wine's
-// (classed by the program's file name).
-bool has_class(Display *dpy, Window w, const char *name);
-// A window's place and size on the root window.
+// Any viewable top-level window (one of any size), or 0.
+inline Window any_window(Display *dpy) { return find_window(dpy, DefaultRootWindow(dpy), 0, 0, nullptr, 1 << 30); }
+// A window's place and size on the root window (a pixmap's size).
 XRectangle geometry(Display *dpy, Window w);
-bool same(const XRectangle &a, const XRectangle &b);
-// The top-level window with the keyboard focus, or 0.
+inline bool same(const XRectangle &a, const XRectangle &b) { return memcmp(&a, &b, sizeof a) == 0; }
+// The top-level window with the keyboard focus, or None or PointerRoot.
 Window focused(Display *dpy);
 // Maps another program's window there; waits for a window manager's frame.
 Window other_window(Display *dpy, XRectangle at, bool managed);
@@ -109,9 +119,8 @@ std::vector<uint32_t> grab(Display *dpy, Window w, XRectangle area);
 XRectangle inside_frame(Display *dpy, Window w, int width, int height);
 void point_at(Display *dpy, Window w, int x, int y);   // XTest
 
-// Where the chaos game can go from the display's centre with these points,
-// by a search over positions rather than by playing it: every position
-// reachable, and those it keeps coming back to.
+// Where the chaos game goes from the display's centre with these points, by a
+// search rather than by play: every position reachable, and those it returns to.
 struct figure {
 	int width, height;
 	std::vector<bool> reachable, recurrent;   // over the display, row by row
@@ -124,9 +133,16 @@ const uint32_t WHITE = 0xffffff, BLACK = 0;
 
 // Output without its line ends, as the message shows on a terminal.
 inline std::string trimmed(const std::string &s) { return s.substr(0, s.find_last_not_of("\r\n") + 1); }
-std::string slurp(const fs::path &file);
+inline std::string slurp(const fs::path &file)
+{
+	std::ifstream in(file, std::ios::binary);
+	return std::string(std::istreambuf_iterator<char>(in), {});
+}
 // Writes dotfall.ini into the folder, byte for byte.
-void settings_file(const fs::path &dir, const std::string &text);
+inline void settings_file(const fs::path &dir, const std::string &text)
+{
+	std::ofstream(dir / "dotfall.ini", std::ios::binary) << text;
+}
 // The [screen] section of a settings file.
 std::string screen_settings(int fullscreen, int width, int height);
 

@@ -1,43 +1,37 @@
-// What a desktop shows of dotfall beside its picture: the class and icons of
-// its window, full screen kept in the middle of a monitor that changes size,
-// and on Windows the window's size at any DPI and the display mode put back
-// on every way out.
+// What a desktop shows of dotfall beside its picture: its window's class and
+// icons, full screen centred on a monitor that changes size, and on Windows
+// the window's size at any DPI and the mode put back on every way out.
 #include "desktop.h"
 #include <X11/Xatom.h>
-#include <X11/Xutil.h>
 
 namespace {
 
 struct Identity : On {};
 
-// Task bars and window switchers know a program by its managed window: its
-// class, and its icons at each size, the pictures the menu shows too, and
-// WM_HINTS' one for window managers that know no other.
+// Task bars and switchers know a program by its window's class and icons at
+// each size (the menu's pictures), and WM_HINTS' one where they know no other.
 TEST_P(Identity, ItsWindowCarriesDotfallsClassAndIcon)
 {
-	settings_file(dir, screen_settings(0, 320, 240));
-	run r = start();
-	Window top = 0;
-	ASSERT_TRUE(wait_for(START_SECONDS, [&] { return (top = d->window_of("dotfall")); }))
-		<< "no window of class dotfall: " << r.output;
+	ASSERT_NO_FATAL_FAILURE(open(320, 240, screen_settings(0, 320, 240)));
+	const Window top = d->window_of("dotfall");
 	XClassHint hint = {};
-	ASSERT_TRUE(XGetClassHint(d->dpy, top, &hint));
+	ASSERT_TRUE(XGetClassHint(d->dpy, top, &hint)) << "no window of class dotfall: " << r->output;
 	EXPECT_EQ(std::string(hint.res_name) + "/" + hint.res_class, "dotfall/dotfall");
 	XFree(hint.res_name);
 	XFree(hint.res_class);
 
 	// The pixels unlike the installed image's of that side, as 0xAARRGGBB
-	// (as 0xRRGGBB without `alpha`); -1 for no such image.
-	auto differ = [](unsigned long side, std::function<unsigned long(unsigned long)> pixel, bool alpha) {
+	// (as 0xRRGGBB without `alpha`); -1 for no such image or no pixels.
+	auto differ = [](const std::vector<uint32_t> &px, unsigned long side, bool alpha) {
 		std::string pam;
 		tool({ "pngtopam", "-alphapam", ICONS_DIR "/dotfall-" + std::to_string(side) + ".png" }, {}, &pam);
 		const size_t at = pam.find("ENDHDR\n") + 7;
-		if (at < 7 || pam.size() != at + 4 * side * side)
+		if (at < 7 || pam.size() != at + 4 * side * side || px.size() != side * side)
 			return -1;
 		int n = 0;
 		for (unsigned long p = 0; p < side * side; p++) {
 			const unsigned char *c = (const unsigned char *)pam.data() + at + 4 * p;
-			n += pixel(p) != ((alpha ? (unsigned long)c[3] << 24 : 0) | c[0] << 16 | c[1] << 8 | c[2]);
+			n += px[p] != ((alpha ? (uint32_t)c[3] << 24 : 0) | c[0] << 16 | c[1] << 8 | c[2]);
 		}
 		return n;
 	};
@@ -52,8 +46,8 @@ TEST_P(Identity, ItsWindowCarriesDotfallsClassAndIcon)
 	std::vector<unsigned long> sides;
 	for (unsigned long i = 0; i + 2 <= n && i + 2 + v[i] * v[i + 1] <= n; i += 2 + v[i] * v[i + 1]) {
 		EXPECT_EQ(v[i], v[i + 1]);
-		// Xlib hands 32-bit items over as longs, sign-extended.
-		EXPECT_EQ(differ(v[i], [&](unsigned long p) { return v[i + 2 + p] & 0xffffffff; }, true), 0)
+		// Xlib hands 32-bit items over as longs, sign-extended: 32 bits of each.
+		EXPECT_EQ(differ(std::vector<uint32_t>(v + i + 2, v + i + 2 + v[i] * v[i + 1]), v[i], true), 0)
 			<< "pixels unlike the installed icon's, at " << v[i];
 		sides.push_back(v[i]);
 	}
@@ -62,36 +56,25 @@ TEST_P(Identity, ItsWindowCarriesDotfallsClassAndIcon)
 
 	XWMHints *wm = XGetWMHints(d->dpy, top);
 	ASSERT_TRUE(wm && (wm->flags & IconPixmapHint));
-	Window root;
-	int x, y;
-	unsigned w = 0, h = 0, border, depth;
-	XGetGeometry(d->dpy, wm->icon_pixmap, &root, &x, &y, &w, &h, &border, &depth);
-	ASSERT_TRUE(w == 48 && h == 48) << "a " << w << "x" << h << " icon in WM_HINTS";
-	XImage *img = XGetImage(d->dpy, wm->icon_pixmap, 0, 0, 48, 48, AllPlanes, ZPixmap);
-	ASSERT_NE(img, nullptr);
-	EXPECT_EQ(differ(48, [&](unsigned long p) { return XGetPixel(img, p % 48, p / 48) & 0xffffff; }, false), 0)
-		<< "pixels unlike the installed icon's";
-	XDestroyImage(img);
+	const XRectangle icon = geometry(d->dpy, wm->icon_pixmap);
+	ASSERT_TRUE(icon.width == 48 && icon.height == 48) << "a " << icon.width << "x" << icon.height << " icon in WM_HINTS";
+	EXPECT_EQ(differ(grab(d->dpy, wm->icon_pixmap, { 0, 0, 48, 48 }), 48, false), 0) << "pixels unlike the installed icon's";
 	XFree(wm);
 
-	expect_key_ends(r, top, XK_space);
+	expect_key_ends(*r, top, XK_space);
 }
 ON_DESKTOPS(Identity, SIZED, MANAGED | WINE);
 
-// When the monitor changes size under a full-screen run, the window manager
-// resizes the window, and the display is in its middle again to the pixel:
-// at 1281x721 the window's gravity alone would put it a pixel off (KWin
-// gives windows such sizes).
+// The monitor resized under a full-screen run, the window manager resizes the
+// window and the display is in its middle again to the pixel: at 1281x721
+// (KWin gives such sizes) gravity alone would put it a pixel off.
 struct Resized : On {};
 
 TEST_P(Resized, FullScreenStaysCentredWhenTheMonitorChangesSize)
 {
-	const int w = 640, h = 480;
 	Display *dpy = d->dpy;
-	run r = start();
-	Window display = On::display(r, w, h);
-	ASSERT_NE(display, 0u);
-	const Window top = top_level(dpy, display);
+	ASSERT_NO_FATAL_FAILURE(open(640, 480));
+	const Window top = top_level(dpy, w);
 	ASSERT_TRUE(wait_for(START_SECONDS, [&] { return geometry(dpy, top).width == 1920; })) << "not full screen";
 	for (std::vector<std::string> args : { std::vector<std::string>{ "--newmode", "1281x721", "77.5", "1281", "1350",
 	                                                                 "1480", "1680", "721", "724", "734", "769" },
@@ -101,17 +84,16 @@ TEST_P(Resized, FullScreenStaysCentredWhenTheMonitorChangesSize)
 		ASSERT_EQ(tool(args, d->env), 0) << args[1];
 	}
 	EXPECT_TRUE(wait_for(START_SECONDS, [&] {
-		const XRectangle at = geometry(dpy, top), inner = geometry(dpy, display);
-		return at.width == 1281 && at.height == 721 && inner.x - at.x == (1281 - w) / 2 &&
-		       inner.y - at.y == (721 - h) / 2;
+		const XRectangle at = geometry(dpy, top), inner = geometry(dpy, w);
+		return at.width == 1281 && at.height == 721 && inner.x - at.x == (1281 - 640) / 2 &&
+		       inner.y - at.y == (721 - 480) / 2;
 	})) << "the display is not in the middle of the resized window";
-	expect_key_ends(r, top, XK_space);
+	expect_key_ends(*r, top, XK_space);
 }
 ON_DESKTOPS(Resized, MODES | MANAGED, TWO_MONITORS);
 
-// Windows sizes a window by its frame, whatever the DPI: at 100, 150 and
-// 200 %, a 640x480 and an 800x600 window open and show the figure at
-// exactly that size.
+// At 100, 150 and 200 % DPI, a 640x480 and an 800x600 window open and show
+// the figure at exactly that size: Windows sizes a window by its frame.
 struct WineDpi : On {};
 
 TEST_P(WineDpi, WindowOpensExactAtEveryDpi)
@@ -136,42 +118,24 @@ TEST_P(WineDpi, WindowOpensExactAtEveryDpi)
 }
 ON_DESKTOPS(WineDpi, WINE, MANAGED | VIRTUAL_DESKTOP);
 
-// Wine's virtual desktop: full screen switches it to 640x480, as a mode
-// switch does on Windows; its size comes back after a key, after a
-// shut-down that hung and was ended by the watchdog, after Ctrl+Alt+End,
-// and while the user has switched to another window; switched back, the
-// picture is the figure alone, and the first key ends the run.
+// Full screen switches Wine's virtual desktop to 640x480, as a mode switch
+// on Windows; its size comes back after a key, a hung shut-down the watchdog
+// ended, Ctrl+Alt+End, and while the user is switched to another window;
+// switched back, the picture is the figure alone and the first key ends it.
 struct WineVirtualDesktop : On {
-	// The desktop's window: the biggest of Wine's desktop windows (the
-	// others are 1x1).
-	Window desktop_window()
-	{
-		Window found = 0;
-		int best = 0;
-		for (Window kid : children(d->dpy, DefaultRootWindow(d->dpy))) {
-			XWindowAttributes a;
-			if (XGetWindowAttributes(d->dpy, kid, &a) && a.map_state == IsViewable && a.width * a.height > best &&
-			    has_class(d->dpy, kid, "explorer.exe"))
-				best = a.width * a.height, found = kid;
-		}
-		return found;
-	}
+	// The desktop's window: of Wine's desktop windows (explorer.exe's), the
+	// one viewable in front; the others are 1x1.
+	Window desktop_window() { return d->window_of("explorer.exe"); }
 	std::string desktop_size()
 	{
 		const XRectangle g = geometry(d->dpy, desktop_window());
 		return std::to_string(g.width) + "x" + std::to_string(g.height);
 	}
-	bool desktop_is(const std::string &size)
-	{
-		return wait_for(START_SECONDS, [&] { return desktop_window() && desktop_size() == size; });
-	}
+	// Waits for that size ("0x0" without the desktop).
+	bool desktop_is(const std::string &size) { return wait_for(START_SECONDS, [&] { return desktop_size() == size; }); }
 	// The width of the display's window: minimised, the virtual desktop
 	// shows it as a title bar at its bottom left.
-	int display_width()
-	{
-		const Window w = d->window_of("dotfall.exe");
-		return w ? geometry(d->dpy, w).width : 0;
-	}
+	int display_width() { return geometry(d->dpy, d->window_of("dotfall.exe")).width; }
 	enum way { KEY, HANG, THREE_KEYS, SWITCHED };
 	void ways_out(std::vector<way> ways)
 	{
@@ -184,18 +148,17 @@ struct WineVirtualDesktop : On {
 		for (way w : ways) {
 			SCOPED_TRACE(w == HANG ? "the shut-down hung" : w == THREE_KEYS ? "Ctrl+Alt+End"
 			             : w == SWITCHED ? "switched away and back" : "a key");
-			// Notepad keeps the desktop up once dotfall has gone, and is the
-			// window switched to. Its window comes up first, or it may come up
-			// after dotfall's and take the front, and the key with it.
+			// Notepad, switched to, keeps the desktop up once dotfall has gone; it
+			// comes up first, or it may come after dotfall's and take the front
+			// and the key.
 			run holder = d->start(dir, {}, { "wine", "notepad.exe" });
 			ASSERT_TRUE(desktop_is("1024x768")) << "the virtual desktop: " << desktop_size();
 			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return d->window_of("notepad.exe"); })) << "no Notepad";
 			run r = d->start(dir, {}, { "wine", w == HANG ? (beside / "dotfall-hang.exe").string() : DOTFALL_EXE });
 			ASSERT_TRUE(desktop_is("640x480")) << "no mode switch: " << desktop_size();
-			// Switched away and back twice, each switch seen through as a user
-			// sees it before the next: the display minimised, then back at its
-			// size. After the first, nothing drawn away shows: the figure is
-			// waited for whole and clean (a grab at the switch itself may catch
+			// Away and back twice, each switch seen through before the next: the display
+			// minimised, then back at its size. After the first, nothing drawn away shows:
+			// the figure is waited for whole and clean (a grab at the switch may catch
 			// either program's picture). The key comes at once after the second.
 			for (int times = 0; w == SWITCHED && times < 2; times++) {
 				ASSERT_TRUE(switch_to("Untitled - Notepad"));

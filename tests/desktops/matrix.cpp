@@ -1,22 +1,12 @@
 // The desktops the tests run on, one line each: the layers from the bottom
 // up, and the monitors. A line is there when the configure found what each
 // of its layers starts (LAYERS), Wine's when the build has dotfall.exe, arm64's its arm64 build.
-#include <cstring>
-
 #include "desktop.h"
-
-static bool found(const setup &s)
-{
-	for (const layer *l : s.layers)
-		if (!strstr(LAYERS, (" " + std::string(l->name) + " ").c_str()))
-			return false;
-	return true;
-}
 
 const std::vector<setup> &setups()
 {
 	static const std::vector<setup> all = [] {
-		const std::vector<setup> lines{
+		std::vector<setup> s{
 			{ "Xvfb", { &XVFB } },
 			{ "Xvfb_openbox", { &XVFB, &OPENBOX } },
 			{ "Xvfb_untrusted", { &XVFB, &UNTRUSTED } },
@@ -39,10 +29,10 @@ const std::vector<setup> &setups()
 			{ "Xephyr", { &XVFB, &XEPHYR } },
 			{ "Xvnc", { &XVNC } },
 		};
-		std::vector<setup> s;
-		for (const setup &line : lines)
-			if (found(line))
-				s.push_back(line);
+		s.erase(std::remove_if(s.begin(), s.end(), [](const setup &line) {
+			return !std::all_of(line.layers.begin(), line.layers.end(),
+			                    [](const layer *l) { return strstr(LAYERS, (" " + std::string(l->name) + " ").c_str()); });
+		}), s.end());
 		return s;
 	}();
 	return all;

@@ -1,9 +1,7 @@
-// GNOME's mutter, headless, in a D-Bus session of its own, a 1280x800
-// virtual monitor: keys through its RemoteDesktop D-Bus API, as a remote
-// desktop's user types them. Its screen capture needs PipeWire: pictures come
-// from XWayland.
+// GNOME's mutter, headless, in a D-Bus session of its own, a 1280x800 virtual
+// monitor: keys typed through its RemoteDesktop API, as a remote user's; its
+// screen capture needs PipeWire: pictures come from XWayland.
 #include <systemd/sd-bus.h>
-#include <unistd.h>
 
 #include "desktop.h"
 
@@ -15,19 +13,15 @@ static bool key(desktop *d, KeySym sym, bool down)
 	                          nullptr, "ub", (uint32_t)sym, (int)down) >= 0;
 }
 
-// The RemoteDesktop session, on a connection of the compositor's user (the
-// session bus takes no one else, a peer known by its socket's credentials),
-// lasts as long as that connection. A new virtual keyboard loses its first
-// event: Shift goes first.
+// The RemoteDesktop session lasts as long as its connection, the compositor's
+// user's (the session bus takes no one else, known by socket credentials).
+// A new virtual keyboard loses its first event: Shift goes first.
 static bool keyboard(desktop *d)
 {
 	sd_bus_message *reply = nullptr;
 	const char *path = nullptr;
 	if (sd_bus_new(&d->session_bus) < 0 || sd_bus_set_address(d->session_bus, d->bus.c_str()) < 0 ||
-	    sd_bus_set_bus_client(d->session_bus, 1) < 0 || (d->user && seteuid(d->user) != 0))
-		return false;
-	const int started = sd_bus_start(d->session_bus);
-	if ((d->user && seteuid(0) != 0) || started < 0)
+	    sd_bus_set_bus_client(d->session_bus, 1) < 0 || !as_user(d, [&] { return sd_bus_start(d->session_bus) >= 0; }))
 		return false;
 	wait_for(START_SECONDS, [&] {
 		return sd_bus_call_method(d->session_bus, SERVICE, "/org/gnome/Mutter/RemoteDesktop", SERVICE,
@@ -37,9 +31,9 @@ static bool keyboard(desktop *d)
 		return false;
 	d->session = path;
 	sd_bus_message_unref(reply);
-	return sd_bus_call_method(d->session_bus, SERVICE, d->session.c_str(), SESSION, "Start", nullptr, nullptr, "") >=
-	               0 &&
-	       key(d, XK_Shift_L, true) && key(d, XK_Shift_L, false);
+	const bool started =
+		sd_bus_call_method(d->session_bus, SERVICE, d->session.c_str(), SESSION, "Start", nullptr, nullptr, "") >= 0;
+	return started && key(d, XK_Shift_L, true) && key(d, XK_Shift_L, false);
 }
 
 static bool start(desktop *d)

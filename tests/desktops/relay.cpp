@@ -1,8 +1,6 @@
-// A slow link between the programs and the X server below, as ssh -X across
-// a country is: tests/relay.cpp, holding every chunk each way for the
-// setup's delay. Programs started here get DISPLAY=localhost:N of the relay,
-// and reach the server over TCP; the tests' own connection, and d->display,
-// stay the server's own.
+// A slow link to the X server below, as ssh -X across a country: relay.cpp
+// holds every chunk each way for the setup's delay. Programs reach the server
+// through it, DISPLAY=localhost:N; the tests' connection and d->display do not.
 #include "desktop.h"
 
 static bool start(desktop *d)
@@ -11,12 +9,8 @@ static bool start(desktop *d)
 	const std::string socket = "/tmp/.X11-unix/X" + d->display.substr(d->display.find(':') + 1);
 	const std::string number = display_number(d, { RELAY_PROGRAM, socket, std::to_string(d->s->delay_ms) }, 3,
 	                                            { "/", {} });
-	if (number.empty())
-		return false;
-	for (std::string &e : d->env)
-		if (e.rfind("DISPLAY=", 0) == 0)
-			e = "DISPLAY=localhost:" + number;
-	return true;
+	std::replace(d->env.begin(), d->env.end(), "DISPLAY=" + d->display, "DISPLAY=localhost:" + number);
+	return !number.empty();
 }
 
 const layer RELAY = { "relay", REMOTE, start };

@@ -1,9 +1,5 @@
 // sway, headless (software rendering), a 1280x800 output: keys typed by
-// wtype's virtual keyboard, the picture taken by grim, as the compositor
-// shows it.
-#include <fstream>
-#include <sstream>
-
+// wtype's virtual keyboard, pictures taken by grim as the compositor shows.
 #include "desktop.h"
 
 static bool start(desktop *d)
@@ -22,8 +18,7 @@ static bool start(desktop *d)
 	                  });
 }
 
-// Each wtype brings a virtual keyboard of its own, whose first event is
-// lost: a Shift goes first.
+// Each wtype's own virtual keyboard loses its first event: a Shift goes first.
 static bool press(desktop *d, Window, KeySym sym, const std::vector<KeySym> &held)
 {
 	std::vector<std::string> argv{ "wtype", "-k", "Shift_L", "-s", "100" };
@@ -32,8 +27,7 @@ static bool press(desktop *d, Window, KeySym sym, const std::vector<KeySym> &hel
 	argv.insert(argv.end(), { "-k", XKeysymToString(sym) });
 	for (KeySym k : held)
 		argv.insert(argv.end(), { "-p", XKeysymToString(k) });
-	run wtype(argv, { d->files, d->env, false, d->user });
-	return wtype.exit_status() == 0;
+	return d->start(d->files, {}, argv).exit_status() == 0;
 }
 
 // The window's area of the output as grim takes it.
@@ -41,8 +35,7 @@ static std::vector<uint32_t> picture(desktop *d, Window w, XRectangle area)
 {
 	std::vector<uint32_t> pixels;
 	const fs::path shot = d->files / "shot.ppm";
-	run grim({ "grim", "-t", "ppm", shot.string() }, { d->files, d->env, false, d->user });
-	if (grim.exit_status() != 0)
+	if (d->start(d->files, {}, { "grim", "-t", "ppm", shot.string() }).exit_status() != 0)
 		return pixels;
 	const std::string data = slurp(shot);
 	std::istringstream in(data);

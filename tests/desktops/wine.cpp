@@ -1,19 +1,12 @@
-// Wine, over any X desktop: dotfall.exe run in a prefix of the desktop's own,
-// a copy of one the build made (its files linked, its registry copied, so
-// that settings changed here stay here). On a bare server the prefix has
-// Wine manage its windows itself (drawing their frames inside them, and no
-// wait for a window manager) and draw through GDI, far faster here than its
-// default; under a window manager it is a prefix as a user has one. A crash
-// is written by Wine's debugger into a file, which fails the test.
-#include <fstream>
-#include <iterator>
-#include <sstream>
-
+// Wine over any X desktop, dotfall.exe in a copy of a prefix the build made
+// (files linked, registry copied: settings changed here stay here). On a bare
+// server Wine frames its windows itself, inside them (no wait for a window
+// manager), and draws through GDI, far faster here; under a window manager the
+// prefix is a user's. Wine's debugger writes a crash to a file: the test fails.
 #include "desktop.h"
 
-// Wine's device service now and then crashes as it starts a bus driver
-// (IoCreateDevice, listing wineusb's or winebus's root devices); no test
-// uses USB or game controllers: Wine starts without those two, always.
+// Wine's device service now and then crashes starting wineusb's or winebus's
+// devices (IoCreateDevice); no test uses USB or game controllers: both off.
 static const char NO_BUS_DRIVERS[] = "WINEDLLOVERRIDES=wineusb.sys,winebus.sys=d";
 
 static bool start(desktop *d)
@@ -22,18 +15,15 @@ static bool start(desktop *d)
 	const std::string base = d->has(MANAGED) ? WINE_DESKTOP_PREFIX : WINE_PREFIX;
 	if (tool({ "cp", "-al", base, d->prefix }) != 0 ||
 	    tool({ "sh", "-c", "cd \"$0\" && for f in *.reg; do cp --remove-destination \"$1/$f\" .; done", d->prefix,
-	           base }) != 0) {
-		d->failure = "no copy of the Wine prefix " + base;
-		return false;
-	}
+	           base }) != 0)
+		return failed(d, "no copy of the Wine prefix " + base);
 	d->env.insert(d->env.end(), { "WINEPREFIX=" + d->prefix, "WINEDEBUG=-all", NO_BUS_DRIVERS });
 	d->program = { "wine", DOTFALL_EXE };
 	d->frame = 32;
 	return true;
 }
 
-// Wine's server outlives its programs for a while, and with it the
-// programs a killed run left behind.
+// Wine's server outlives its programs a while, keeping a killed run's alive.
 static void stop(desktop *d)
 {
 	tool({ "wineserver", "-k" }, { "WINEPREFIX=" + d->prefix });

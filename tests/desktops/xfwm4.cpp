@@ -1,6 +1,5 @@
-// xfwm4, Xfce's window manager, with its compositor on, in a D-Bus session
-// of its own (which brings its settings daemon), its settings in the
-// desktop's folder rather than the user's.
+// xfwm4, Xfce's window manager, compositing, in a D-Bus session of its own
+// (which brings its settings daemon), its settings in the desktop's folder.
 #include "desktop.h"
 
 static bool start(desktop *d)

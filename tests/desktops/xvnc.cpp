@@ -1,12 +1,10 @@
-// TigerVNC's Xvnc: an X server of its own, as Xvfb is, that keeps its
-// picture for VNC viewers (on localhost, none connected here), its one
-// screen of the size the test asks for.
+// TigerVNC's Xvnc: an X server like Xvfb, of the size asked for, keeping its
+// picture for VNC viewers (on localhost; none connected here).
 #include "desktop.h"
 
 static bool start(desktop *d)
 {
-	const std::string size = std::to_string(d->width) + "x" + std::to_string(d->height);
-	return x_server(d, { "Xvnc", "-geometry", size, "-depth", "24", "-SecurityTypes", "None", "-localhost",
+	return x_server(d, { "Xvnc", "-geometry", d->size(), "-depth", "24", "-SecurityTypes", "None", "-localhost",
 	                     "-nolisten", "tcp" });
 }
 
