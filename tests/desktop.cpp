@@ -44,8 +44,7 @@ void desktop::end(int sig)
 			(*l)->stop(this);
 	if (dpy)   // or Xlib ends this process when the server goes
 		XCloseDisplay(std::exchange(dpy, nullptr));
-	// Each process group waited for whole (a child reaped at each look),
-	// killed after START_SECONDS.
+	// Each process group waited for whole (reaped child by child), or killed.
 	for (auto g = groups.rbegin(); g != groups.rend(); ++g) {
 		kill(-*g, sig);
 		if (!wait_for(START_SECONDS, [&] { return waitpid(-*g, nullptr, WNOHANG) < 0; }))
@@ -82,10 +81,9 @@ bool desktop::press(Window over, KeySym sym, const std::vector<KeySym> &held)
 {
 	if (auto op = top(s, &layer::press))
 		return op(this, over, sym, held);
-	// XTest, the pointer over the window, inside any frame. A key goes nowhere
-	// before Wine has activated its window, then focused it or left the focus
-	// following the pointer; a managed window (not override-redirect) has the
-	// focus once the window manager gets to it.
+	// XTest, the pointer over the window. A key goes nowhere before Wine has
+	// activated its window (focused it, or left the focus to the pointer), or
+	// before a window manager has focused a managed (not override-redirect) one.
 	XWindowAttributes outer = {};
 	point_at(dpy, over, geometry(dpy, over).width / 2, geometry(dpy, over).height / 2);
 	XGetWindowAttributes(dpy, top_level(dpy, over), &outer);
@@ -236,9 +234,7 @@ void On::expect_drawn(std::function<std::vector<uint32_t>()> take, int picture_w
 			wanted += in && f.recurrent[j];
 		}
 		const bool done = stray == 0 && foreign == 0 && drawn >= wanted * 0.98;
-		// Looking takes at most a fifth of the time: on a busy machine the
-		// drawing needs the processor more than the looks do.
-		if (!done)
+		if (!done)   // looks take a fifth of the time at most: the drawing needs it
 			std::this_thread::sleep_for(4 * (std::chrono::steady_clock::now() - looked));
 		return done;
 	});

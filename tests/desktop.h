@@ -91,11 +91,7 @@ struct desktop {
 };
 std::unique_ptr<desktop> start_desktop(const setup &s, int width = 1024, int height = 768);
 // For a layer that cannot start: false, and why in d->failure.
-inline bool failed(desktop *d, const std::string &why)
-{
-	d->failure = why;
-	return false;
-}
+inline bool failed(desktop *d, const std::string &why) { return d->failure = why, false; }
 
 // For the modules: an X server on a free display number, with the tests'
 // connection to it; a window manager, with `more` variables, waited for.

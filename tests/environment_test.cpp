@@ -12,9 +12,9 @@ std::string how_ended(const run &r)
 	return r.status == -1 ? "hung" : WIFSIGNALED(r.status) ? strsignal(WTERMSIG(r.status)) : "";
 }
 
-// The X server, or the compositor with its XWayland, killed while dotfall
-// draws: Xlib ends the process. The library's shut-down used to deadlock now
-// and then: twelve tries, window and full screen, server killed or ended.
+// The X server, or the compositor with its XWayland, killed or ended while
+// dotfall draws, in a window or full screen: Xlib ends the process, twelve
+// times of twelve (Allegro's shut-down must not deadlock).
 struct Going : On {};
 
 TEST_P(Going, DisplayGoingAwayWhileDrawingEndsTheRun)
@@ -63,12 +63,10 @@ TEST_P(Bare, SignalWhileDrawingEndsTheRunBySignal)
 		}
 }
 
-// Another client destroys a window of dotfall's, as a window manager's kill
-// or `xdotool windowclose` would. The window named after the program: in a
-// window the run ends, with status 1, through its usual shut-down; in the
-// library's full screen the picture is on a window of its own, and the run
-// goes on until a key. That full-screen window: the run ends with 1, and a
-// switched mode comes back.
+// Another client destroys a window of dotfall's, as `xdotool windowclose`
+// would. The one named dotfall: a window's run ends with 1; in the library's
+// full screen the picture is on another window, and goes on until a key.
+// That full-screen window: the run ends with 1, a switched mode comes back.
 TEST_P(Bare, WindowDestroyedByAnotherClient)
 {
 	enum { WINDOW, NAMED, FULL_SCREEN };
@@ -93,6 +91,7 @@ TEST_P(Bare, WindowDestroyedByAnotherClient)
 		EXPECT_EQ(video_mode(d->dpy), mode) << "the mode was not put back";
 	}
 }
+
 // A window manager that has gone can leave its properties on the root,
 // naming a check window that is no more: full screen is then the library's
 // own (its window over the screen, which no window manager handles), and

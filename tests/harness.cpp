@@ -149,8 +149,7 @@ Window find_window(Display *dpy, Window under, int width, int height, const char
 {
 	const bool at_root = under == DefaultRootWindow(dpy);
 	const std::vector<Window> kids = children(dpy, under);
-	for (auto k = kids.rbegin(); k != kids.rend(); ++k) {   // the one in front first
-		const Window kid = *k;
+	for (Window kid : std::vector<Window>(kids.rbegin(), kids.rend())) {   // the one in front first
 		XWindowAttributes a;
 		if (!shown(dpy, kid, &a))
 			continue;

@@ -79,8 +79,7 @@ struct run {
 	int exit_status(double seconds = START_SECONDS);
 };
 // Runs a tool to its end: its exit status, and its output in *output.
-int tool(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
-         std::string *output = nullptr);
+int tool(const std::vector<std::string> &argv, const std::vector<std::string> &env = {}, std::string *output = nullptr);
 
 // The window's children, bottom to top, and its parent (0 for the root).
 std::vector<Window> children(Display *dpy, Window w, Window *parent = nullptr);

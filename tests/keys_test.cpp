@@ -68,13 +68,11 @@ TEST_P(Pointer, PointerAndCloseButtonDoNotEndTheRunButAKeyDoes)
 		point_at(dpy, w, 320 * i / 20, 240 * i / 20);
 		pause_ms(10);
 	}
-	for (unsigned button = 1; button <= 5; button++) {   // held as long as a hand would
+	for (unsigned button = 1; button <= 5; button++) {   // let go 50 ms later, as a hand would
 		XTestFakeButtonEvent(dpy, button, True, 0);
-		XSync(dpy, False);
-		pause_ms(50);
-		XTestFakeButtonEvent(dpy, button, False, 0);
-		XSync(dpy, False);
+		XTestFakeButtonEvent(dpy, button, False, 50);
 	}
+	XSync(dpy, False);
 	send_message(dpy, top_level(dpy, w), top_level(dpy, w), "WM_PROTOCOLS", XInternAtom(dpy, "WM_DELETE_WINDOW", False),
 	             NoEventMask);
 	expect_running("the pointer or the close button");
@@ -119,13 +117,12 @@ struct AltF4 : Pointer {};
 TEST_P(AltF4, AltF4DoesNotEndTheRun)
 {
 	ASSERT_NO_FATAL_FAILURE(open(320, 240, screen_settings(0, 320, 240)));
-	const KeyCode alt = XKeysymToKeycode(d->dpy, XK_Alt_L);
-	XTestFakeKeyEvent(d->dpy, alt, True, 0);
+	XTestFakeKeyEvent(d->dpy, XKeysymToKeycode(d->dpy, XK_Alt_L), True, 0);
 	XSync(d->dpy, False);
 	pause_ms(300);
 	d->press(w, XK_F4);
 	pause_ms(300);
-	XTestFakeKeyEvent(d->dpy, alt, False, 0);
+	XTestFakeKeyEvent(d->dpy, XKeysymToKeycode(d->dpy, XK_Alt_L), False, 0);
 	XSync(d->dpy, False);
 	expect_running("Alt+F4");
 	expect_key_ends(*r, w, XK_a);

@@ -76,17 +76,12 @@ TEST_P(Resized, FullScreenStaysCentredWhenTheMonitorChangesSize)
 	ASSERT_NO_FATAL_FAILURE(open(640, 480));
 	const Window top = top_level(dpy, w);
 	ASSERT_TRUE(wait_for(START_SECONDS, [&] { return geometry(dpy, top).width == 1920; })) << "not full screen";
-	for (std::vector<std::string> args : { std::vector<std::string>{ "--newmode", "1281x721", "77.5", "1281", "1350",
-	                                                                 "1480", "1680", "721", "724", "734", "769" },
-	                                       { "--addmode", "DUMMY0", "1281x721" },
-	                                       { "--output", "DUMMY0", "--mode", "1281x721" } }) {
-		args.insert(args.begin(), "xrandr");
-		ASSERT_EQ(tool(args, d->env), 0) << args[1];
-	}
+	for (const std::string args : { "--newmode 1281x721 77.5 1281 1350 1480 1680 721 724 734 769",
+	                                "--addmode DUMMY0 1281x721", "--output DUMMY0 --mode 1281x721" })
+		ASSERT_EQ(tool({ "sh", "-c", "xrandr " + args }, d->env), 0) << args;
 	EXPECT_TRUE(wait_for(START_SECONDS, [&] {
 		const XRectangle at = geometry(dpy, top), inner = geometry(dpy, w);
-		return at.width == 1281 && at.height == 721 && inner.x - at.x == (1281 - 640) / 2 &&
-		       inner.y - at.y == (721 - 480) / 2;
+		return at.width == 1281 && at.height == 721 && inner.x - at.x == 320 && inner.y - at.y == 120;
 	})) << "the display is not in the middle of the resized window";
 	expect_key_ends(*r, top, XK_space);
 }
@@ -148,18 +143,16 @@ struct WineVirtualDesktop : On {
 		for (way w : ways) {
 			SCOPED_TRACE(w == HANG ? "the shut-down hung" : w == THREE_KEYS ? "Ctrl+Alt+End"
 			             : w == SWITCHED ? "switched away and back" : "a key");
-			// Notepad, switched to, keeps the desktop up once dotfall has gone; it
-			// comes up first, or it may come after dotfall's and take the front
-			// and the key.
+			// Notepad, switched to, keeps the desktop up once dotfall has gone; it comes
+			// up first, or it may come up after dotfall and take the front and the key.
 			run holder = d->start(dir, {}, { "wine", "notepad.exe" });
 			ASSERT_TRUE(desktop_is("1024x768")) << "the virtual desktop: " << desktop_size();
 			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return d->window_of("notepad.exe"); })) << "no Notepad";
 			run r = d->start(dir, {}, { "wine", w == HANG ? (beside / "dotfall-hang.exe").string() : DOTFALL_EXE });
 			ASSERT_TRUE(desktop_is("640x480")) << "no mode switch: " << desktop_size();
-			// Away and back twice, each switch seen through before the next: the display
-			// minimised, then back at its size. After the first, nothing drawn away shows:
-			// the figure is waited for whole and clean (a grab at the switch may catch
-			// either program's picture). The key comes at once after the second.
+			// Away and back twice, each switch seen through (the display minimised, then
+			// back). After the first, the figure whole and clean (a grab mid-switch may
+			// catch either program's picture); the key at once after the second.
 			for (int times = 0; w == SWITCHED && times < 2; times++) {
 				ASSERT_TRUE(switch_to("Untitled - Notepad"));
 				EXPECT_TRUE(desktop_is("1024x768")) << "away, the desktop stayed " << desktop_size();
@@ -172,8 +165,7 @@ struct WineVirtualDesktop : On {
 					expect_drawn([&] { return grab(d->dpy, desktop_window(), { 0, 0, 640, 480 }); }, 640, 0, 0,
 					             default_figure(640, 480));
 			}
-			// Within the 1.2 s after a switch in which the library, as
-			// released, let keys go by.
+			// Within 1.2 s of a switch, when Allegro as released let keys go by.
 			pause_ms(500);
 			d->press(desktop_window(), w == THREE_KEYS ? XK_End : XK_space,
 			         w == THREE_KEYS ? std::vector<KeySym>{ XK_Control_L, XK_Alt_L } : std::vector<KeySym>{});

@@ -1,8 +1,7 @@
 // Wine over any X desktop, dotfall.exe in a copy of a prefix the build made
-// (files linked, registry copied: settings changed here stay here). On a bare
-// server Wine frames its windows itself, inside them (no wait for a window
-// manager), and draws through GDI, far faster here; under a window manager the
-// prefix is a user's. Wine's debugger writes a crash to a file: the test fails.
+// (files linked, registry copied: settings changed stay here). On a bare server
+// Wine frames its windows itself, inside them, and draws through GDI, far faster;
+// under a window manager, a user's prefix. Wine's debugger writes a crash down: the test fails.
 #include "desktop.h"
 
 // Wine's device service now and then crashes starting wineusb's or winebus's
