@@ -134,8 +134,8 @@ struct WineVirtualDesktop : On {
 	enum way { KEY, HANG, THREE_KEYS, SWITCHED };
 	void ways_out(std::vector<way> ways)
 	{
-		// The tests' builds beside dotfall.exe: one whose shut-down hangs, and
-		// the Alt+Tab of Windows' task switcher, which Wine's virtual desktop lacks.
+		// The tests' builds beside dotfall.exe: one whose shut-down hangs, the
+		// Alt+Tab that Wine's virtual desktop lacks, and wait-exit.exe (wine.cpp).
 		const fs::path beside = fs::path(DOTFALL_EXE).parent_path();
 		auto switch_to = [&](const char *title) {
 			return d->start(dir, {}, { "wine", (beside / "switch-to.exe").string(), title }).exit_status() == 0;
@@ -148,7 +148,8 @@ struct WineVirtualDesktop : On {
 			run holder = d->start(dir, {}, { "wine", "notepad.exe" });
 			ASSERT_TRUE(desktop_is("1024x768")) << "the virtual desktop: " << desktop_size();
 			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return d->window_of("notepad.exe"); })) << "no Notepad";
-			run r = d->start(dir, {}, { "wine", w == HANG ? (beside / "dotfall-hang.exe").string() : DOTFALL_EXE });
+			run r = d->start(dir, {}, { "wine", (beside / "wait-exit.exe").string(),
+			                            w == HANG ? (beside / "dotfall-hang.exe").string() : DOTFALL_EXE });
 			ASSERT_TRUE(desktop_is("640x480")) << "no mode switch: " << desktop_size();
 			// Away and back twice, each switch seen through (the display minimised, then
 			// back). After the first, the figure whole and clean (a grab mid-switch may

@@ -17,7 +17,6 @@ static bool start(desktop *d)
 	           base }) != 0)
 		return failed(d, "no copy of the Wine prefix " + base);
 	d->env.insert(d->env.end(), { "WINEPREFIX=" + d->prefix, "WINEDEBUG=-all", NO_BUS_DRIVERS });
-	// Under wait-exit.exe, for the exit code that Wine's server can lose.
 	d->program = { "wine", (fs::path(DOTFALL_EXE).parent_path() / "wait-exit.exe").string(), DOTFALL_EXE };
 	d->frame = 32;
 	return true;
