@@ -81,7 +81,8 @@ TEST_P(Resized, FullScreenStaysCentredWhenTheMonitorChangesSize)
 		ASSERT_EQ(tool({ "sh", "-c", "xrandr " + args }, d->env), 0) << args;
 	EXPECT_TRUE(wait_for(START_SECONDS, [&] {
 		const XRectangle at = geometry(dpy, top), inner = geometry(dpy, w);
-		return at.width == 1281 && at.height == 721 && inner.x - at.x == 320 && inner.y - at.y == 120;
+		return at.width == 1281 && at.height == 721 && inner.x - at.x == (1281 - 640) / 2 &&
+		       inner.y - at.y == (721 - 480) / 2;
 	})) << "the display is not in the middle of the resized window";
 	expect_key_ends(*r, top, XK_space);
 }
@@ -134,8 +135,7 @@ struct WineVirtualDesktop : On {
 	enum way { KEY, HANG, THREE_KEYS, SWITCHED };
 	void ways_out(std::vector<way> ways)
 	{
-		// The tests' builds beside dotfall.exe: one whose shut-down hangs, the
-		// Alt+Tab that Wine's virtual desktop lacks, and wait-exit.exe (wine.cpp).
+		// The tests' builds beside dotfall.exe: one whose shut-down hangs, and the Alt+Tab Wine's virtual desktop lacks.
 		const fs::path beside = fs::path(DOTFALL_EXE).parent_path();
 		auto switch_to = [&](const char *title) {
 			return d->start(dir, {}, { "wine", (beside / "switch-to.exe").string(), title }).exit_status() == 0;
@@ -148,8 +148,9 @@ struct WineVirtualDesktop : On {
 			run holder = d->start(dir, {}, { "wine", "notepad.exe" });
 			ASSERT_TRUE(desktop_is("1024x768")) << "the virtual desktop: " << desktop_size();
 			ASSERT_TRUE(wait_for(START_SECONDS, [&] { return d->window_of("notepad.exe"); })) << "no Notepad";
-			run r = d->start(dir, {}, { "wine", (beside / "wait-exit.exe").string(),
-			                            w == HANG ? (beside / "dotfall-hang.exe").string() : DOTFALL_EXE });
+			std::vector<std::string> program = d->program;
+			program.back() = w == HANG ? (beside / "dotfall-hang.exe").string() : DOTFALL_EXE;
+			run r = d->start(dir, {}, program);
 			ASSERT_TRUE(desktop_is("640x480")) << "no mode switch: " << desktop_size();
 			// Away and back twice, each switch seen through (the display minimised, then
 			// back). After the first, the figure whole and clean (a grab mid-switch may

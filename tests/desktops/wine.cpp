@@ -1,7 +1,6 @@
-// Wine over any X desktop, dotfall.exe in a copy of a prefix the build made
-// (files linked, registry copied: settings changed stay here). On a bare server
-// Wine frames its windows itself, inside them, and draws through GDI, far faster;
-// under a window manager, a user's prefix. Wine's debugger writes a crash down: the test fails.
+// Wine over any X desktop, dotfall.exe in a copy of a prefix the build made (files linked, registry copied:
+// settings changed stay here). On a bare server Wine frames its windows itself, inside them, and draws through
+// GDI, far faster; under a window manager, a user's prefix. Wine's debugger writes a crash down: the test fails.
 #include "desktop.h"
 
 // Wine's device service now and then crashes starting wineusb's or winebus's
