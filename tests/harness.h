@@ -33,8 +33,7 @@ namespace fs = std::filesystem;
 
 extern const char MESSAGE[];
 
-// Deadlines for a machine four times as busy as a quiet one: only what
-// never comes fails.
+// Deadlines for a machine four times as busy as a quiet one: only what never comes fails.
 const double START_SECONDS = 60;   // a server, a window, a process's end
 const double DRAW_SECONDS = 480;   // a figure complete (Xephyr under load: 250 s)
 
